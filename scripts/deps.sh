@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Installs the Debian packages that building, running and testing need, when they are missing.
+# Usage: scripts/deps.sh run|test
+set -euo pipefail
+
+packages=(cmake ninja-build g++ pkg-config qt6-base-dev libgl-dev libicu-dev fonts-ipafont-gothic)
+if [ "${1:-run}" = test ]; then
+  # libzip is the reference the archive reader is tested against; clang builds the fuzzers.
+  packages+=(libzip-dev zip python3 strace clang libclang-rt-14-dev util-linux)
+fi
+
+missing=()
+for p in "${packages[@]}"; do
+  status=$(dpkg-query -W -f='${db:Status-Status}' "$p" 2>/dev/null || true)
+  [ "$status" = installed ] || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "Installing: ${missing[*]}"
+sudo=()
+[ "$(id -u)" -eq 0 ] || sudo=(sudo)
+export DEBIAN_FRONTEND=noninteractive
+"${sudo[@]}" apt-get update -qq
+"${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"

@@ -1,0 +1,7 @@
+#include "FindZipFiles.h"
+
+#include "Module1.h"
+
+namespace Module1 {
+void FindZipFiles(std::string) {}
+} // namespace Module1

@@ -1,0 +1,77 @@
+#include "Listing.h"
+
+#include <QMetaObject>
+
+#include "Class1.h"
+#include "FindZipFiles.h"
+#include "Module1.h"
+
+namespace listing {
+
+std::string DisplayPath(std::string_view path)
+{
+    return QString::fromUtf8(path.data(), qsizetype(path.size())).toStdString();
+}
+
+bool ListFolder(const std::string &folder, platform::TreeNodes &nodes, RunView &view)
+{
+    using namespace Module1;
+    ArchiveList.emplace();
+    ArchiveCount = 0;
+    SkippedFolders.clear();
+    FindZipFiles(folder);
+    if (ArchiveCount <= 0)
+        return false;
+
+    view.SetProgressMax(float(ArchiveCount));
+    view.SetProgressVisible(true);
+    view.FillStarted();
+    {
+        // An error ends the run, but what it added stays and the view is told the fill ended.
+        struct FillGuard {
+            RunView &view;
+            ~FillGuard() { view.FillEnded(); }
+        } fillGuard{view};
+
+        // The reader is reached by name, on an object whose class this code does not fix.
+        Class1 reader;
+        QObject *archiveReader = &reader;
+        const std::int32_t hWnd = view.WindowHandle();
+        const std::size_t n = ArchiveList->Count();
+        std::string key;
+        for (std::size_t i = 1; i <= n; ++i) {
+            EntryNames.emplace();
+            const std::string_view path = ArchiveList->Item(i);
+            qint32 r = 0;
+            const QByteArray strFile(path.data(), qsizetype(path.size()));
+            const bool called =
+                QMetaObject::invokeMethod(archiveReader, "GetFile", Qt::DirectConnection,
+                                          Q_RETURN_ARG(qint32, r), Q_ARG(qint32, hWnd),
+                                          Q_ARG(QByteArray, strFile));
+            if (!called)
+                throw std::runtime_error("GetFile cannot be called on the archive reader");
+            key = "R" + std::to_string(i);
+            const std::string text = DisplayPath(path);
+            if (r < 1) {
+                nodes.Add({}, 0, key, text);
+                nodes.EnsureVisible(nodes.Add(key, platform::TreeNodes::tvwChild, {}, RejectionText));
+            } else {
+                platform::NodeId last = nodes.Add({}, 0, key, text);
+                const std::size_t m = EntryNames->Count();
+                for (std::size_t j = 1; j <= m; ++j)
+                    last = nodes.Add(key, platform::TreeNodes::tvwChild, {}, EntryNames->Item(j));
+                nodes.EnsureVisible(last);
+            }
+            EntryNames.reset();
+            view.SetProgressValue(float(i));
+            if (!view.KeepGoing())
+                break;
+        }
+    }
+    view.SetTreeStyle(6, 1);
+    view.SetProgressVisible(false);
+    ArchiveList.reset();
+    return true;
+}
+
+} // namespace listing

@@ -1,0 +1,42 @@
+// The listing run from a confirmed folder to the filled tree, without windows: the program's
+// listing run and the lister share it line for line.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "TreeStore.h"
+
+namespace listing {
+
+// What a run shows besides the tree. The program's main window implements it with its
+// progress bar and tree control; the lister keeps the defaults.
+class RunView {
+public:
+    virtual ~RunView() = default;
+    virtual void SetProgressMax(float) {}
+    virtual void SetProgressValue(float) {}
+    virtual void SetProgressVisible(bool) {}
+    // Style 6 = tree lines, plus/minus boxes and text; border 1 = fixed single line.
+    virtual void SetTreeStyle(int /*style*/, int /*borderStyle*/) {}
+    virtual std::int32_t WindowHandle() { return 0; }
+    // Called before the first archive and after the last node is added.
+    virtual void FillStarted() {}
+    virtual void FillEnded() {}
+    // Called after each archive; false stops the run there (the program is closing).
+    virtual bool KeepGoing() { return true; }
+};
+
+// The text of the node under an archive that the reader did not accept.
+inline constexpr const char *RejectionText = "書庫じゃないよ！";
+
+// Scans folder and lists every archive found into nodes, as the main window's run does from
+// the new archive list on: archive nodes keyed "R" + i with their path, then the entry names
+// or the single rejection node. Returns false when the scan found no archive. The folders the
+// scan skipped are left in Module1::SkippedFolders.
+bool ListFolder(const std::string &folder, platform::TreeNodes &nodes, RunView &view);
+
+// The text a path shows as: its bytes as UTF-8, with U+FFFD where they are not.
+std::string DisplayPath(std::string_view path);
+
+} // namespace listing

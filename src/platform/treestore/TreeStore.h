@@ -1,0 +1,122 @@
+// Compact node store behind the tree control: nodes in add order (that order is the node
+// numbering, from 1), texts in chunked arenas, keys in a hash beside them. Two million nodes
+// cost about 24 bytes each plus their text.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+namespace platform {
+
+using NodeId = std::uint32_t; // 1-based add-order index; 0 = no node (the invisible root)
+
+// Errors of the node collection, as the tree control raises them.
+class TreeError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+class TreeStore {
+public:
+    static constexpr NodeId Root = 0;
+
+    TreeStore();
+
+    void Clear();
+    // Adds a node as the last child of parent (Root for a top-level node). An empty key
+    // means no key; a key already in use raises TreeError.
+    NodeId Add(NodeId parent, std::string_view key, std::string_view text);
+    // The node with this key, or 0.
+    NodeId FindKey(std::string_view key) const;
+
+    std::size_t Count() const { return nodes_.size(); }
+    std::string_view Text(NodeId id) const;
+    NodeId Parent(NodeId id) const { return nodes_[id - 1].parent; }
+    // Position of the node among its parent's children, from 0.
+    std::uint32_t Row(NodeId id) const { return nodes_[id - 1].row; }
+    std::size_t ChildCount(NodeId parent) const;
+    NodeId Child(NodeId parent, std::size_t row) const;
+
+    // Changes at every Clear, so that holders of node numbers can tell a new tree.
+    std::uint64_t Generation() const { return generation_; }
+    std::size_t MemoryBytes() const;
+
+private:
+    struct Node {
+        NodeId parent;
+        std::uint32_t row;
+        std::uint32_t children; // index into children_, or NoChildren
+        std::uint32_t length;
+        std::uint64_t offset; // chunk << 32 | position in chunk
+    };
+    static constexpr std::uint32_t NoChildren = UINT32_MAX;
+
+    std::vector<Node> nodes_;
+    std::vector<std::vector<NodeId>> children_; // [0] is the top level
+    std::vector<std::unique_ptr<char[]>> chunks_;
+    std::vector<std::size_t> chunkSizes_;
+    std::size_t chunkUsed_ = 0;
+    std::unordered_map<std::string, NodeId> keys_;
+    std::uint64_t generation_ = 0;
+    std::size_t textBytes_ = 0;
+
+    std::uint64_t storeText(std::string_view text);
+};
+
+// The node collection of the tree control, as the listing and the search use it. The
+// program's tree control and the lister's plain store both offer it, so that they share
+// every line of the code that fills and searches the tree.
+class TreeNodes {
+public:
+    enum Relationship { tvwFirst = 0, tvwLast = 1, tvwNext = 2, tvwPrevious = 3, tvwChild = 4 };
+
+    virtual ~TreeNodes() = default;
+    virtual void Clear() = 0;
+    // Relative empty: a top-level node. Otherwise the node with key Relative, and only
+    // tvwChild is supported. Raises TreeError when Relative names no node or Key is taken.
+    virtual NodeId Add(std::string_view relative, int relationship, std::string_view key,
+                       std::string_view text) = 0;
+    virtual std::size_t Count() const = 0;
+    virtual std::string_view Text(NodeId node) const = 0;
+    virtual void Select(NodeId node) = 0;
+    virtual void EnsureVisible(NodeId node) = 0;
+    virtual void SetFocus() = 0;
+    virtual std::uint64_t Generation() const = 0;
+};
+
+// A TreeNodes without a window: the lister's tree. Selection and visibility are recorded.
+class PlainTreeNodes : public TreeNodes {
+public:
+    void Clear() override;
+    NodeId Add(std::string_view relative, int relationship, std::string_view key,
+               std::string_view text) override;
+    std::size_t Count() const override { return store_.Count(); }
+    std::string_view Text(NodeId node) const override { return store_.Text(node); }
+    void Select(NodeId node) override { selected_ = node; }
+    void EnsureVisible(NodeId node) override { visible_ = node; }
+    void SetFocus() override {}
+    std::uint64_t Generation() const override { return store_.Generation(); }
+
+    const TreeStore &Store() const { return store_; }
+    NodeId Selected() const { return selected_; }
+    NodeId LastMadeVisible() const { return visible_; }
+
+private:
+    TreeStore store_;
+    NodeId selected_ = 0;
+    NodeId visible_ = 0;
+    NodeId lastRelative_ = 0;
+    std::string lastRelativeKey_;
+};
+
+// Resolves Relative the way every TreeNodes does; remembers the last key looked up, since a
+// listing adds all children of one archive in a row.
+NodeId ResolveParent(const TreeStore &store, std::string_view relative, int relationship,
+                     std::string &cachedKey, NodeId &cachedNode);
+
+} // namespace platform
