@@ -1,0 +1,174 @@
+#!/usr/bin/env python3
+"""End-to-end checks of hakomi-ls: command line, tree output, corpus listing, no writes."""
+import os
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+import unittest
+import zipfile
+
+LISTER = sys.argv[1] if len(sys.argv) > 1 else "hakomi-ls"
+SHARED = sys.argv[2] if len(sys.argv) > 2 else ""
+REJECTION = "書庫じゃないよ！"
+
+
+def run(*args, **kw):
+    return subprocess.run([LISTER, *args], capture_output=True, timeout=120, **kw)
+
+
+def make_zip(path, names, flag_utf8=True):
+    with zipfile.ZipFile(path, "w") as z:
+        for n in names:
+            z.writestr(n, b"x")
+
+
+def parse_tree(text):
+    """Lines to [(archive, [children])]."""
+    tree = []
+    for line in text.split("\n")[:-1]:
+        if line.startswith("\t"):
+            tree[-1][1].append(line[1:])
+        else:
+            tree.append((line, []))
+    return tree
+
+
+class CommandLine(unittest.TestCase):
+    def test_usage_errors_and_help(self):
+        r = run()
+        self.assertEqual(r.returncode, 2)
+        self.assertTrue(r.stderr.decode().startswith("hakomi-ls: "))
+        self.assertIn("usage", r.stderr.decode())
+        self.assertEqual(run("--bogus", "/").returncode, 2)
+        self.assertEqual(run("/a", "/b").returncode, 2)
+        h = run("--help")
+        self.assertEqual(h.returncode, 0)
+        self.assertIn("usage", h.stdout.decode())
+
+    def test_unreadable_folder_is_status_1(self):
+        with tempfile.TemporaryDirectory() as d:
+            r = run(os.path.join(d, "missing"))
+            self.assertEqual(r.returncode, 1)
+            self.assertTrue(r.stderr.decode().startswith("hakomi-ls: "))
+            open(os.path.join(d, "file"), "w").close()
+            self.assertEqual(run(os.path.join(d, "file")).returncode, 1)
+
+    def test_empty_folder_prints_nothing(self):
+        with tempfile.TemporaryDirectory() as d:
+            r = run(d)
+            self.assertEqual((r.returncode, r.stdout), (0, b""))
+
+
+class Tree(unittest.TestCase):
+    def test_order_paths_and_rejections(self):
+        with tempfile.TemporaryDirectory() as d:
+            os.makedirs(os.path.join(d, "b", "c"))
+            make_zip(os.path.join(d, "x.zip"), ["one.txt", "dir/", "dir/two.txt"])
+            make_zip(os.path.join(d, "b", "y.ZIP"), ["資料/表.txt"])
+            with open(os.path.join(d, "b", "c", "z.Zip"), "w") as f:
+                f.write("not an archive")
+            r = run(d + "/")
+            self.assertEqual(r.returncode, 0, r.stderr)
+            tree = parse_tree(r.stdout.decode())
+            self.assertEqual([a for a, _ in tree],
+                             [d + "/b/c/z.Zip", d + "/b/y.ZIP", d + "/x.zip"])
+            self.assertEqual(tree[0][1], [REJECTION])
+            self.assertEqual(tree[1][1], ["資料/表.txt"])
+            self.assertEqual(tree[2][1], ["one.txt", "dir/", "dir/two.txt"])
+
+    def test_escaping_keeps_one_node_per_line(self):
+        with tempfile.TemporaryDirectory() as d:
+            make_zip(os.path.join(d, "a.zip"), ["tab\there", "back\\slash", "nl\nx", "del\x7f"])
+            out = run(d).stdout.decode()
+            self.assertEqual(parse_tree(out)[0][1],
+                             ["tab\\x09here", "back\\\\slash", "nl\\x0ax", "del\\x7f"])
+
+    def test_undecodable_folder_name_is_read_and_shown_replaced(self):
+        with tempfile.TemporaryDirectory() as d:
+            bad = os.path.join(d.encode(), b"f\xff")
+            os.mkdir(bad)
+            make_zip(os.path.join(bad, b"a.zip").decode("utf-8", "surrogateescape"), ["in.txt"])
+            out = run(d).stdout.decode()
+            self.assertEqual(parse_tree(out), [(d + "/f\ufffd/a.zip", ["in.txt"])])
+
+
+@unittest.skipUnless(SHARED and os.path.exists(os.path.join(SHARED, "bench", "make-corpus.py")),
+                     "corpus generator not available")
+class Corpus(unittest.TestCase):
+    """The small benchmark corpus against its manifest."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.dir = tempfile.mkdtemp()
+        cls.root = os.path.join(cls.dir, "c")
+        manifest = os.path.join(cls.dir, "manifest.tsv")
+        subprocess.run([sys.executable, os.path.join(SHARED, "bench", "make-corpus.py"), cls.root,
+                        "--scale", "small", "--manifest", manifest],
+                       check=True, capture_output=True)
+        cls.manifest = [l.rstrip("\n").split("\t") for l in open(manifest, encoding="utf-8")]
+        r = run(cls.root)
+        cls.status = r.returncode
+        cls.tree = parse_tree(r.stdout.decode())
+
+    @classmethod
+    def tearDownClass(cls):
+        shutil.rmtree(cls.dir)
+
+    def test_every_visible_archive_is_listed_with_its_entries(self):
+        self.assertEqual(self.status, 0)
+        listed = {a[len(self.root) + 1:]: children for a, children in self.tree}
+        for kind, rel, count in self.manifest:
+            if kind == "hidden":
+                self.assertNotIn(rel, listed)
+                continue
+            self.assertIn(rel, listed)
+            children = listed[rel]
+            if kind == "archive":
+                self.assertEqual(len(children), int(count), rel)
+                self.assertNotEqual(children, [REJECTION])
+            else:
+                self.assertEqual(children, [REJECTION], rel)
+        self.assertEqual(len(listed), sum(1 for k, _, _ in self.manifest if k != "hidden"))
+
+    def test_subfolder_archives_come_before_a_folders_own(self):
+        seen_dirs = []
+        for a, _ in self.tree:
+            folder = os.path.dirname(a)
+            # Once a folder's own archives have started, no archive below it may follow.
+            for done in seen_dirs:
+                if done != folder:
+                    self.assertFalse(folder.startswith(done + "/"), (done, a))
+            if not seen_dirs or seen_dirs[-1] != folder:
+                seen_dirs.append(folder)
+
+
+@unittest.skipUnless(shutil.which("strace"), "strace not installed")
+class WritesNothing(unittest.TestCase):
+    def test_no_file_is_opened_for_writing_created_or_removed(self):
+        with tempfile.TemporaryDirectory() as d:
+            os.makedirs(os.path.join(d, "sub"))
+            make_zip(os.path.join(d, "a.zip"), ["x", "y"])
+            make_zip(os.path.join(d, "sub", "b.zip"), ["z"])
+            with open(os.path.join(d, "c.zip"), "wb") as f:
+                f.write(b"PK\x05\x06" + bytes(18))
+            log = os.path.join(d, "..", os.path.basename(d) + ".strace")
+            subprocess.run(["strace", "-f", "-qq", "-o", log, "-e",
+                            "trace=open,openat,openat2,creat,rename,renameat,renameat2,unlink,"
+                            "unlinkat,mkdir,mkdirat,rmdir,link,linkat,symlink,symlinkat,truncate,"
+                            "ftruncate,chmod,fchmod,fchmodat,chown,fchown,fchownat",
+                            LISTER, d], check=True, capture_output=True, timeout=120)
+            calls = open(log).read().splitlines()
+            os.unlink(log)
+            self.assertTrue(any("a.zip" in c for c in calls), "strace saw the archives opened")
+            for c in calls:
+                if re.search(r"\b(open|openat|openat2)\(", c):
+                    self.assertNotRegex(c, r"O_(WRONLY|RDWR|CREAT|TRUNC|APPEND)", c)
+                else:
+                    name = re.match(r"(\d+\s+)?(\w+)\(", c)
+                    self.assertIsNone(name and name.group(2), c)
+
+
+if __name__ == "__main__":
+    unittest.main(argv=[sys.argv[0], "-v"])
