@@ -26,8 +26,8 @@ public:
 };
 
 namespace archive {
-// Where the library is looked for before the system's library path: the folder of the
-// executable, then the install's library folder. Tests point this at a fake library; it
-// must be set before the first library call.
+// Loads the library from path instead of looking for it beside the executable, in the install's
+// library folder and in the system's library path. Tests point this at a fake library; it must be
+// set before the first library call.
 void SetLibraryPathForTesting(const std::string &path);
 } // namespace archive

@@ -1,0 +1,618 @@
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <dirent.h>
+#include <fcntl.h>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/un.h>
+#include <unistd.h>
+#include <vector>
+
+#include "DirectoryReader.h"
+#include "FindZipFiles.h"
+#include "Module1.h"
+
+using Paths = QList<QByteArray>;
+
+namespace {
+
+// Reads the real file system, counts open folders and lets a test act or fail at an exact point.
+class TestReader : public discovery::DirectoryReader {
+public:
+    // Runs before each folder open; a nonzero result fails that open with it as errno.
+    std::function<int(const QByteArray &name)> beforeOpen;
+    // Runs before each read of a folder (call counts from 0); nonzero fails the read with it.
+    std::function<int(const QByteArray &name, int call)> beforeRead;
+    QByteArray rootAlias; // opened in place of "/"
+    Paths opened;
+    int openNow = 0;
+    int openMost = 0;
+
+    int Open(int at, const char *name) override
+    {
+        opened << name;
+        if (const int error = beforeOpen ? beforeOpen(name) : 0) {
+            errno = error;
+            return -1;
+        }
+        const bool isRoot = at == AT_FDCWD && !rootAlias.isEmpty() && qstrcmp(name, "/") == 0;
+        const int fd = DirectoryReader::Open(at, isRoot ? rootAlias.constData() : name);
+        if (fd >= 0) {
+            openMost = std::max(openMost, ++openNow);
+            names_[fd] = {name, 0};
+        }
+        return fd;
+    }
+    long ReadEntries(int fd, void *buffer, std::size_t size) override
+    {
+        auto &[name, calls] = names_[fd];
+        if (const int error = beforeRead ? beforeRead(name, calls++) : 0) {
+            errno = error;
+            return -1;
+        }
+        return DirectoryReader::ReadEntries(fd, buffer, size);
+    }
+    void Close(int fd) override
+    {
+        --openNow;
+        DirectoryReader::Close(fd);
+    }
+
+private:
+    std::map<int, std::pair<QByteArray, int>> names_;
+};
+
+struct Scan {
+    Paths archives;
+    Paths skipped;
+    QList<int> errors;
+    qint64 count = 0;
+};
+
+Scan RunScan(const QByteArray &folder)
+{
+    Module1::ArchiveList.emplace();
+    Module1::ArchiveCount = 0;
+    Module1::SkippedFolders.clear();
+    Module1::FindZipFiles(folder.toStdString());
+    Scan scan;
+    for (std::size_t i = 1; i <= Module1::ArchiveList->Count(); ++i) {
+        const std::string_view path = Module1::ArchiveList->Item(i);
+        scan.archives << QByteArray(path.data(), qsizetype(path.size()));
+    }
+    for (const Module1::SkippedFolder &s : Module1::SkippedFolders) {
+        scan.skipped << QByteArray::fromStdString(s.path);
+        scan.errors << s.error;
+    }
+    scan.count = Module1::ArchiveCount;
+    return scan;
+}
+
+// The scan's order as its plain definition reads: a folder pass collecting subfolders, each
+// subfolder's tree, then a files-only pass; ancestors are not entered again.
+void TwoPassScan(const std::string &folder, Paths &out,
+                 std::vector<std::pair<dev_t, ino_t>> &branch)
+{
+    const std::string work = folder.empty() || folder.back() != '/' ? folder + '/' : folder;
+    struct stat self;
+    if (::stat(work.c_str(), &self) != 0)
+        return;
+    for (const auto &[dev, ino] : branch)
+        if (dev == self.st_dev && ino == self.st_ino)
+            return;
+    branch.emplace_back(self.st_dev, self.st_ino);
+    auto pass = [&](auto &&onEntry) {
+        if (DIR *d = ::opendir(work.c_str())) {
+            while (const dirent *e = ::readdir(d)) {
+                struct stat st;
+                if (e->d_name[0] != '.' && ::stat((work + e->d_name).c_str(), &st) == 0)
+                    onEntry(std::string(e->d_name), st);
+            }
+            ::closedir(d);
+        }
+    };
+    std::vector<std::string> subfolders;
+    pass([&](const std::string &name, const struct stat &st) {
+        if (S_ISDIR(st.st_mode))
+            subfolders.push_back(work + name);
+    });
+    for (const std::string &sub : subfolders)
+        TwoPassScan(sub, out, branch);
+    pass([&](const std::string &name, const struct stat &st) {
+        const QByteArray tail = QByteArray::fromStdString(name).right(4).toLower();
+        if (S_ISREG(st.st_mode) && tail == ".zip")
+            out << QByteArray::fromStdString(work + name);
+    });
+    branch.pop_back();
+}
+
+Paths TwoPassScan(const QByteArray &folder)
+{
+    Paths out;
+    std::vector<std::pair<dev_t, ino_t>> branch;
+    TwoPassScan(folder.toStdString(), out, branch);
+    return out;
+}
+
+// Builds one fixture entry below root: "d:path", "f:path", "l:path>target", "p:path" (FIFO),
+// "s:path" (socket), "c:path" (character device); "@mode" at the end changes its permissions.
+bool Make(const QByteArray &root, QByteArray spec, QList<std::pair<QByteArray, int>> &modes)
+{
+    if (const qsizetype at = spec.lastIndexOf('@'); at > 0) {
+        modes.append({root + '/' + spec.mid(2, at - 2), spec.mid(at + 1).toInt(nullptr, 8)});
+        spec.truncate(at);
+    }
+    const char kind = spec[0];
+    QByteArray path = root + '/' + spec.mid(2);
+    if (kind == 'd')
+        return ::mkdir(path, 0755) == 0;
+    if (kind == 'f') {
+        const int fd = ::open(path, O_WRONLY | O_CREAT | O_EXCL, 0644);
+        return fd >= 0 && ::close(fd) == 0;
+    }
+    if (kind == 'l') {
+        const qsizetype arrow = path.indexOf('>');
+        return ::symlink(path.mid(arrow + 1), path.left(arrow)) == 0;
+    }
+    if (kind == 'p')
+        return ::mkfifo(path, 0644) == 0;
+    if (kind == 's') {
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        if (path.size() >= qsizetype(sizeof address.sun_path))
+            return false;
+        qstrcpy(address.sun_path, path);
+        const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        const bool bound = ::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0;
+        ::close(fd);
+        return bound;
+    }
+    // Making devices needs a capability that a container may lack; the link to /dev/null in
+    // the same row covers that case.
+    return kind == 'c' && (::mknod(path, S_IFCHR | 0644, makedev(1, 3)) == 0 || errno == EPERM);
+}
+
+bool MakeTree(const QByteArray &root, const Paths &tree)
+{
+    QList<std::pair<QByteArray, int>> modes;
+    for (const QByteArray &spec : tree)
+        if (!Make(root, spec, modes))
+            return false;
+    for (const auto &[path, mode] : modes)
+        if (::chmod(path, mode) != 0)
+            return false;
+    return true;
+}
+
+Paths Prefixed(const QByteArray &root, const Paths &relative)
+{
+    Paths out;
+    for (const QByteArray &r : relative)
+        out << root + '/' + r;
+    return out;
+}
+
+Paths Sorted(Paths paths)
+{
+    std::sort(paths.begin(), paths.end());
+    return paths;
+}
+
+// Removes everything below root however deep, holding two descriptors at a time: each folder
+// is moved up to root before it is emptied.
+void RemoveBelow(const QByteArray &root)
+{
+    const int top = ::open(root, O_RDONLY | O_DIRECTORY);
+    std::vector<std::string> pending{"."};
+    for (int serial = 0; !pending.empty();) {
+        const std::string name = pending.back();
+        pending.pop_back();
+        const int fd = ::openat(top, name.c_str(), O_RDONLY | O_DIRECTORY);
+        for (bool any = true; fd >= 0 && any;) {
+            any = false;
+            DIR *d = ::fdopendir(::dup(fd));
+            while (const dirent *e = ::readdir(d)) {
+                if (!qstrcmp(e->d_name, ".") || !qstrcmp(e->d_name, ".."))
+                    continue;
+                any = true;
+                if (::unlinkat(fd, e->d_name, 0) != 0) {
+                    const std::string moved = "removing-" + std::to_string(serial++);
+                    ::renameat(fd, e->d_name, top, moved.c_str());
+                    pending.push_back(moved);
+                }
+            }
+            ::closedir(d);
+        }
+        ::close(fd);
+        if (name != ".")
+            ::unlinkat(top, name.c_str(), AT_REMOVEDIR);
+    }
+    ::close(top);
+}
+
+// A temporary folder that is removed however deep or oddly named its content is.
+struct Fixture {
+    QTemporaryDir dir;
+    const QByteArray root = QFile::encodeName(dir.path());
+    ~Fixture() { RemoveBelow(root); }
+};
+
+} // namespace
+
+class TestFindZipFiles : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init()
+    {
+        reader_ = TestReader();
+        discovery::SetDirectoryReaderForTesting(&reader_);
+    }
+    void cleanup()
+    {
+        discovery::SetDirectoryReaderForTesting(nullptr);
+        QCOMPARE(reader_.openNow, 0);
+        QVERIFY(reader_.openMost <= discovery::kMaxOpenFolders);
+    }
+
+    void tree_data();
+    void tree();
+    void chosenFolder_data();
+    void chosenFolder();
+    void midWalk_data();
+    void midWalk();
+    void reopenAfterDeepBranch_data();
+    void reopenAfterDeepBranch();
+    void deep_data();
+    void deep();
+    void manyArchives();
+    void unprivileged_data();
+    void unprivileged();
+    void noArchiveList();
+
+private:
+    TestReader reader_;
+};
+
+void TestFindZipFiles::tree_data()
+{
+    QTest::addColumn<Paths>("tree");
+    QTest::addColumn<Paths>("expected");
+    QTest::addColumn<bool>("exactOrder");
+    QTest::addColumn<Paths>("skipped");
+
+    QTest::newRow("subfolder trees before own archives")
+        << Paths{"f:x.zip", "d:b", "f:b/y.zip", "d:b/c", "f:b/c/z.zip"}
+        << Paths{"b/c/z.zip", "b/y.zip", "x.zip"} << true << Paths{};
+    QTest::newRow("letter case") << Paths{"f:ARCHIVE.ZIP", "f:b.Zip", "f:c.zIP"}
+                                 << Paths{"ARCHIVE.ZIP", "b.Zip", "c.zIP"} << false << Paths{};
+    QTest::newRow("near misses") << Paths{"f:zip",  "f:a.zip.bak", "f:a.zipx", "f:a.gz",
+                                          "f:azip", "f:a.zi",      "f:ok.zip"}
+                                 << Paths{"ok.zip"} << false << Paths{};
+    QTest::newRow("folder named like an archive")
+        << Paths{"d:old.zip", "f:old.zip/in.zip"} << Paths{"old.zip/in.zip"} << true << Paths{};
+    QTest::newRow("hidden") << Paths{"f:.zip", "f:.h.zip", "d:.hid", "f:.hid/in.zip", "f:v.zip"}
+                            << Paths{"v.zip"} << true << Paths{};
+    QTest::newRow("empty folder") << Paths{} << Paths{} << true << Paths{};
+    QTest::newRow("no archive below")
+        << Paths{"d:a", "f:a/readme.txt", "d:a/b"} << Paths{} << true << Paths{};
+    QTest::newRow("special files")
+        << Paths{"p:pipe.zip", "s:sock.zip", "c:null.zip", "l:devnull.zip>/dev/null", "f:real.zip"}
+        << Paths{"real.zip"} << true << Paths{};
+    QTest::newRow("links to files") << Paths{"f:real.zip", "l:ln.zip>real.zip",
+                                             "l:dangling.zip>gone.zip", "l:self.zip>self.zip"}
+                                    << Paths{"ln.zip", "real.zip"} << false << Paths{};
+    QTest::newRow("link to a folder") << Paths{"d:t", "f:t/t.zip", "l:via>t"}
+                                      << Paths{"t/t.zip", "via/t.zip"} << false << Paths{};
+    QTest::newRow("same folder through two links")
+        << Paths{"d:x", "f:x/t.zip", "d:a", "l:a/l1>../x", "l:a/l2>../x"}
+        << Paths{"a/l1/t.zip", "a/l2/t.zip", "x/t.zip"} << false << Paths{};
+    QTest::newRow("link to itself")
+        << Paths{"d:a", "l:a/self>.", "f:a/t.zip"} << Paths{"a/t.zip"} << true << Paths{"a/self"};
+    QTest::newRow("link to an ancestor")
+        << Paths{"d:a", "d:a/b", "l:a/b/up>../..", "f:a/b/t.zip", "f:u.zip"}
+        << Paths{"a/b/t.zip", "u.zip"} << true << Paths{"a/b/up"};
+    QTest::newRow("names that are not UTF-8")
+        << Paths{"d:\xff\xfe", "f:\xff\xfe/\xe9t\xe9.zip", "f:\x80.zip"}
+        << Paths{"\xff\xfe/\xe9t\xe9.zip", "\x80.zip"} << true << Paths{};
+}
+
+void TestFindZipFiles::tree()
+{
+    QFETCH(Paths, tree);
+    QFETCH(Paths, expected);
+    QFETCH(bool, exactOrder);
+    QFETCH(Paths, skipped);
+    const Fixture fixture;
+    const QByteArray &root = fixture.root;
+    QVERIFY(MakeTree(root, tree));
+
+    const Scan scan = RunScan(root);
+    if (exactOrder)
+        QCOMPARE(scan.archives, Prefixed(root, expected));
+    else
+        QCOMPARE(Sorted(scan.archives), Prefixed(root, expected));
+    QCOMPARE(scan.archives, TwoPassScan(root));
+    QCOMPARE(scan.count, scan.archives.size());
+    QCOMPARE(scan.skipped, Prefixed(root, skipped));
+    QCOMPARE(scan.errors, QList<int>(skipped.size(), ELOOP));
+    // Only folders are ever opened.
+    for (const QByteArray &name : reader_.opened)
+        QVERIFY2(!name.endsWith(".zip") || name == "old.zip", name);
+}
+
+void TestFindZipFiles::chosenFolder_data()
+{
+    QTest::addColumn<QByteArray>("folder"); // "$" stands for the temporary folder
+    QTest::addColumn<bool>("rootIsTemporary");
+    QTest::addColumn<Paths>("expected");
+    QTest::addColumn<int>("error");
+
+    const Paths below{"$/sub/y.zip", "$/x.zip"};
+    QTest::newRow("no trailing slash") << QByteArray("$") << false << below << 0;
+    QTest::newRow("trailing slash") << QByteArray("$/") << false << below << 0;
+    QTest::newRow("doubled slash kept")
+        << QByteArray("$//") << false << Paths{"$//sub/y.zip", "$//x.zip"} << 0;
+    QTest::newRow("root") << QByteArray("/") << true << Paths{"/sub/y.zip", "/x.zip"} << 0;
+    QTest::newRow("empty is root") << QByteArray("") << true << Paths{"/sub/y.zip", "/x.zip"} << 0;
+    QTest::newRow("missing") << QByteArray("$/none") << false << Paths{} << ENOENT;
+    QTest::newRow("a file") << QByteArray("$/x.zip") << false << Paths{} << ENOTDIR;
+    QTest::newRow("a FIFO") << QByteArray("$/fifo") << false << Paths{} << ENOTDIR;
+    QTest::newRow("NUL inside") << QByteArray("$\0/sub", 6) << false << Paths{} << EINVAL;
+}
+
+void TestFindZipFiles::chosenFolder()
+{
+    QFETCH(QByteArray, folder);
+    QFETCH(bool, rootIsTemporary);
+    QFETCH(Paths, expected);
+    QFETCH(int, error);
+    const Fixture fixture;
+    const QByteArray &root = fixture.root;
+    QVERIFY(MakeTree(root, {"f:x.zip", "d:sub", "f:sub/y.zip", "p:fifo"}));
+    if (rootIsTemporary)
+        reader_.rootAlias = root;
+    folder.replace('$', root);
+
+    const Scan scan = RunScan(folder);
+    for (QByteArray &path : expected)
+        path.replace('$', root);
+    QCOMPARE(scan.archives, expected);
+    QCOMPARE(scan.skipped, error ? Paths{folder} : Paths{});
+    QCOMPARE(scan.errors, error ? QList<int>{error} : QList<int>{});
+}
+
+void TestFindZipFiles::midWalk_data()
+{
+    QTest::addColumn<QByteArray>("fault");
+    QTest::addColumn<Paths>("expected");
+    QTest::addColumn<int>("error");
+
+    const Paths others{"a/a.zip", "b/b.zip", "t.zip"};
+    QTest::newRow("vanishes") << QByteArray("remove") << others << ENOENT;
+    QTest::newRow("replaced by a file") << QByteArray("file") << others << ENOTDIR;
+    QTest::newRow("replaced by a FIFO") << QByteArray("fifo") << others << ENOTDIR;
+    QTest::newRow("path too long") << QByteArray("toolong") << others << ENAMETOOLONG;
+    QTest::newRow("read error at once") << QByteArray("eio0") << others << EIO;
+    QTest::newRow("read error after the entries")
+        << QByteArray("eio1") << others + Paths{"victim/in/i.zip", "victim/v.zip"} << EIO;
+}
+
+void TestFindZipFiles::midWalk()
+{
+    QFETCH(QByteArray, fault);
+    QFETCH(Paths, expected);
+    QFETCH(int, error);
+    const Fixture fixture;
+    const QByteArray &root = fixture.root;
+    QVERIFY(MakeTree(root, {"d:a", "f:a/a.zip", "d:victim", "f:victim/v.zip", "d:victim/in",
+                            "f:victim/in/i.zip", "d:b", "f:b/b.zip", "f:t.zip"}));
+    const QByteArray victim = root + "/victim";
+    reader_.beforeOpen = [&](const QByteArray &name) {
+        if (name != "victim")
+            return 0;
+        if (fault == "toolong")
+            return ENAMETOOLONG;
+        if (fault == "remove" || fault == "file" || fault == "fifo") {
+            std::filesystem::remove_all(victim.toStdString());
+            QList<std::pair<QByteArray, int>> modes;
+            if (fault != "remove")
+                Make(root, (fault == "file" ? "f:" : "p:") + QByteArray("victim"), modes);
+        }
+        return 0;
+    };
+    reader_.beforeRead = [&](const QByteArray &name, int call) {
+        return name == "victim" && fault == "eio" + QByteArray::number(call) ? EIO : 0;
+    };
+
+    const Scan scan = RunScan(root);
+    QCOMPARE(Sorted(scan.archives), Prefixed(root, expected));
+    QCOMPARE(scan.skipped, Paths{victim});
+    QCOMPARE(scan.errors, QList<int>{error});
+}
+
+void TestFindZipFiles::reopenAfterDeepBranch_data()
+{
+    QTest::addColumn<bool>("replaceParent");
+    QTest::newRow("parent still there") << false;
+    QTest::newRow("parent replaced meanwhile") << true;
+}
+
+// Three branches deeper than the open-folder limit below one folder: coming back from the first
+// branch needs that folder reopened, and a folder that was replaced meanwhile is not taken for it.
+void TestFindZipFiles::reopenAfterDeepBranch()
+{
+    QFETCH(bool, replaceParent);
+    const Fixture fixture;
+    const QByteArray &root = fixture.root;
+    Paths tree{"d:p"};
+    for (const QByteArray branch : {"p/s1", "p/s2", "p/s3"}) {
+        QByteArray path = branch;
+        tree << "d:" + path;
+        for (int level = 0; level < discovery::kMaxOpenFolders + 8; ++level)
+            tree << "d:" + (path += "/n");
+        tree << "d:" + path + "/end"
+             << "f:" + path + "/end/leaf.zip";
+    }
+    QVERIFY(MakeTree(root, tree));
+    bool replaced = false;
+    reader_.beforeOpen = [&](const QByteArray &name) {
+        if (replaceParent && name == "end" && !replaced) {
+            replaced = true;
+            ::rename(root + "/p", root + "/p.old");
+            ::mkdir(root + "/p", 0755);
+            for (const char *s : {"/p/s1", "/p/s2", "/p/s3"})
+                ::mkdir(root + s, 0755);
+        }
+        return 0;
+    };
+
+    const Scan scan = RunScan(root);
+    QVERIFY(reader_.opened.count("p") > 1);
+    if (!replaceParent) {
+        QCOMPARE(scan.archives.size(), 3);
+        QCOMPARE(scan.archives, TwoPassScan(root));
+        QCOMPARE(scan.skipped, Paths{});
+        return;
+    }
+    QCOMPARE(scan.archives.size(), 1);
+    QCOMPARE(scan.errors, QList<int>(2, ESTALE));
+    Paths branches = scan.skipped;
+    branches << scan.archives[0].left(root.size() + 5);
+    QCOMPARE(Sorted(branches), Prefixed(root, {"p/s1", "p/s2", "p/s3"}));
+}
+
+void TestFindZipFiles::deep_data()
+{
+    QTest::addColumn<QByteArray>("name");
+    QTest::addColumn<int>("levels");
+    QTest::newRow("1000 folders deep") << QByteArray("d") << 1000;
+    QTest::newRow("path longer than PATH_MAX") << QByteArray(250, 'L') << PATH_MAX / 250 + 4;
+}
+
+void TestFindZipFiles::deep()
+{
+    QFETCH(QByteArray, name);
+    QFETCH(int, levels);
+    const Fixture fixture;
+    const QByteArray &root = fixture.root;
+    QVERIFY(MakeTree(root, {"f:top.zip"}));
+    QByteArray bottom = root;
+    int fd = ::open(root, O_RDONLY | O_DIRECTORY);
+    for (int level = 0; level < levels && fd >= 0; ++level) {
+        ::mkdirat(fd, name, 0755);
+        const int below = ::openat(fd, name, O_RDONLY | O_DIRECTORY);
+        ::close(fd);
+        fd = below;
+        bottom += '/' + name;
+    }
+    QVERIFY(fd >= 0);
+    const int file = ::openat(fd, "leaf.zip", O_WRONLY | O_CREAT, 0644);
+    ::close(file);
+    ::close(fd);
+    QVERIFY(file >= 0);
+
+    const Scan scan = RunScan(root);
+    QCOMPARE(scan.archives, (Paths{bottom + "/leaf.zip", root + "/top.zip"}));
+    QCOMPARE(scan.skipped, Paths{});
+}
+
+void TestFindZipFiles::manyArchives()
+{
+    const Fixture fixture;
+    const QByteArray &root = fixture.root;
+    Paths names, tree;
+    for (int i = 0; i < 40000; ++i) {
+        names << QByteArray::number(i) + ".zip";
+        tree << "f:" + names.last();
+    }
+    QVERIFY(MakeTree(root, tree));
+
+    const Scan scan = RunScan(root);
+    QCOMPARE(scan.count, 40000);
+    QCOMPARE(Sorted(scan.archives), Sorted(Prefixed(root, names)));
+    QCOMPARE(scan.archives, TwoPassScan(root));
+}
+
+void TestFindZipFiles::unprivileged_data()
+{
+    QTest::addColumn<QByteArray>("folder");
+    QTest::addColumn<Paths>("expected");
+    QTest::addColumn<Paths>("skipped");
+    QTest::newRow("folder and file without permission")
+        << QByteArray("top") << Paths{"top/ok/o.zip", "top/secret.zip"} << Paths{"top/locked"};
+    QTest::newRow("chosen folder without permission")
+        << QByteArray("top/locked") << Paths{} << Paths{"top/locked"};
+}
+
+void TestFindZipFiles::unprivileged()
+{
+    QFETCH(QByteArray, folder);
+    QFETCH(Paths, expected);
+    QFETCH(Paths, skipped);
+    const bool root = ::geteuid() == 0;
+    const QString setpriv = QStandardPaths::findExecutable("setpriv");
+    if (root && setpriv.isEmpty())
+        QSKIP("setpriv is needed to drop root's disregard of permissions");
+    const Fixture fixture;
+    const QByteArray &base = fixture.root;
+    QVERIFY(::chmod(base, 0755) == 0);
+    QVERIFY(MakeTree(base, {"d:top", "d:top/locked@0", "f:top/locked/in.zip", "f:top/secret.zip@0",
+                            "d:top/ok", "f:top/ok/o.zip"}));
+    const QString helper = fixture.dir.filePath("scan_helper");
+    QVERIFY(QFile::copy(SCAN_HELPER, helper));
+    QVERIFY(::chmod(QFile::encodeName(helper), 0755) == 0);
+
+    QProcess process;
+    const QString target = QFile::decodeName(base + '/' + folder);
+    if (root)
+        process.start(setpriv,
+                      {"--reuid=nobody", "--regid=nogroup", "--clear-groups", helper, target});
+    else
+        process.start(helper, {target});
+    QVERIFY(process.waitForFinished());
+    ::chmod(base + "/top/locked", 0755);
+    QCOMPARE(process.exitCode(), 0);
+
+    Paths archives, skippedSeen;
+    QList<int> errors;
+    bool unprivilegedRun = false;
+    for (const QByteArray &line : process.readAllStandardOutput().split('\n')) {
+        if (line.startsWith("U "))
+            unprivilegedRun = line.mid(2).toInt() != 0;
+        else if (line.startsWith("A "))
+            archives << line.mid(2);
+        else if (line.startsWith("S ")) {
+            errors << line.split(' ')[1].toInt();
+            skippedSeen << line.mid(line.indexOf(' ', 2) + 1);
+        }
+    }
+    QVERIFY(unprivilegedRun);
+    QCOMPARE(Sorted(archives), Prefixed(base, expected));
+    QCOMPARE(skippedSeen, Prefixed(base, skipped));
+    QCOMPARE(errors, QList<int>(skipped.size(), EACCES));
+}
+
+void TestFindZipFiles::noArchiveList()
+{
+    const Fixture fixture;
+    const QByteArray &root = fixture.root;
+    QVERIFY(MakeTree(root, {"d:a", "f:a/x.zip"}));
+    Module1::ArchiveList.reset();
+    QVERIFY_THROWS_EXCEPTION(std::runtime_error, Module1::FindZipFiles(root.toStdString()));
+}
+
+QTEST_GUILESS_MAIN(TestFindZipFiles)
+#include "tst_findzipfiles.moc"
