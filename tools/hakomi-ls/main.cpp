@@ -10,18 +10,54 @@
 #include "Listing.h"
 #include "Module1.h"
 #include "Output.h"
+#include "SearchEngine.h"
 
 namespace {
 
 constexpr const char *Usage =
     "usage: hakomi-ls FOLDER\n"
+    "       hakomi-ls --find TEXT [--case] [--width] FOLDER\n"
     "Prints every archive below FOLDER with its entry names, one node per line:\n"
-    "an archive's path, then its entries each after a TAB.\n";
+    "an archive's path, then its entries each after a TAB.\n"
+    "With --find, presses find-next on that tree until nothing more matches, printing\n"
+    "each node found as its index, a TAB and its text; --case tells upper from lower\n"
+    "case, --width full-width from half-width.\n";
 
 int usageError(const char *why)
 {
     std::fprintf(stderr, "hakomi-ls: %s\n%s", why, Usage);
     return 2;
+}
+
+struct FindRequest {
+    bool wanted = false;
+    std::string text; // UTF-8
+    int checkDistinction = 0;
+    int checkAllHalf = 0;
+};
+
+// Opens the search on the tree and presses find-next until a find selects nothing.
+void printFinds(platform::PlainTreeNodes &nodes, const FindRequest &find, lister::Output &out)
+{
+    search::SearchEngine engine;
+    engine.Command2_Click(nodes);
+    engine.FormLoaded();
+    const std::u16string text = platform::FromUtf8(find.text);
+    for (;;) {
+        const search::FindResult r =
+            engine.FindNext(text, find.checkDistinction, find.checkAllHalf);
+        if (r.outcome == search::FindOutcome::Ignored)
+            return;
+        if (r.outcome == search::FindOutcome::Ended) {
+            out.Raw(search::SearchEndedText);
+            out.Raw("\n");
+            return;
+        }
+        out.Raw(std::to_string(r.node));
+        out.Raw("\t");
+        out.Escaped(nodes.Text(r.node));
+        out.Raw("\n");
+    }
 }
 
 } // namespace
@@ -32,7 +68,20 @@ int main(int argc, char **argv)
     std::string folder;
     bool haveFolder = false;
     bool endOfOptions = false;
-    for (std::string_view a : args) {
+    FindRequest find;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string_view a = args[i];
+        if (!endOfOptions && a == "--find") {
+            if (++i == args.size())
+                return usageError("--find needs a text");
+            find.wanted = true;
+            find.text = args[i];
+            continue;
+        }
+        if (!endOfOptions && (a == "--case" || a == "--width")) {
+            (a == "--case" ? find.checkDistinction : find.checkAllHalf) = 1;
+            continue;
+        }
         if (!endOfOptions && a == "--help") {
             std::fputs(Usage, stdout);
             return 0;
@@ -50,6 +99,8 @@ int main(int argc, char **argv)
     }
     if (!haveFolder || folder.empty())
         return usageError("no folder given");
+    if (!find.wanted && (find.checkDistinction || find.checkAllHalf))
+        return usageError("--case and --width go with --find");
 
     if (DIR *d = opendir(folder.c_str())) {
         closedir(d);
@@ -72,11 +123,15 @@ int main(int argc, char **argv)
 
     lister::Output out(stdout);
     const platform::TreeStore &store = nodes.Store();
-    for (platform::NodeId id = 1; id <= store.Count(); ++id) {
-        if (store.Parent(id) != platform::TreeStore::Root)
-            out.Raw("\t");
-        out.Escaped(store.Text(id));
-        out.Raw("\n");
+    if (find.wanted) {
+        printFinds(nodes, find, out);
+    } else {
+        for (platform::NodeId id = 1; id <= store.Count(); ++id) {
+            if (store.Parent(id) != platform::TreeStore::Root)
+                out.Raw("\t");
+            out.Escaped(store.Text(id));
+            out.Raw("\n");
+        }
     }
     if (!out.Flush()) {
         std::fprintf(stderr, "hakomi-ls: cannot write the listing: %s\n", std::strerror(errno));
