@@ -1,0 +1,117 @@
+#include "Dialog.h"
+
+#include <QPushButton>
+#include <QSignalBlocker>
+#include <cerrno>
+#include <cstdlib>
+#include <memory>
+#include <unistd.h>
+
+#include "DirListBox.h"
+#include "DriveListBox.h"
+#include "Module1.h"
+#include "Twips.h"
+#include "Unhandled.h"
+
+namespace
+{
+
+std::string currentFolder()
+{
+    std::unique_ptr<char, decltype(&std::free)> cwd(::getcwd(nullptr, 0), &std::free);
+    return cwd ? std::string(cwd.get()) : std::string();
+}
+
+// Puts the drive list back on the drive of the folder still open when opening a new
+// drive fails; quietly, so that this is not taken for another change of drive.
+class DriveFollowsFolder
+{
+public:
+    DriveFollowsFolder(platform::DriveListBox &drive, const platform::DirListBox &dir)
+        : drive_(drive), dir_(dir)
+    {
+    }
+    ~DriveFollowsFolder()
+    {
+        if (!done_) {
+            const QSignalBlocker quiet(&drive_);
+            drive_.SetDriveOf(dir_.Path());
+        }
+    }
+    void Done() { done_ = true; }
+
+private:
+    platform::DriveListBox &drive_;
+    const platform::DirListBox &dir_;
+    bool done_ = false;
+};
+
+} // namespace
+
+Dialog::Dialog(QWidget *parent)
+    : platform::PlainDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                                        Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint)
+{
+    setWindowTitle(QStringLiteral("参照先"));
+    setWindowIcon(QIcon(QStringLiteral(":/hakomi.png")));
+
+    OKButton = new QPushButton(QStringLiteral("OK"), this);
+    CancelButton = new QPushButton(QStringLiteral("ｷｬﾝｾﾙ"), this);
+    Drive1 = new platform::DriveListBox(this);
+    Dir1 = new platform::DirListBox(this);
+    OKButton->setObjectName(QStringLiteral("OKButton"));
+    CancelButton->setObjectName(QStringLiteral("CancelButton"));
+    Drive1->setObjectName(QStringLiteral("Drive1"));
+    Dir1->setObjectName(QStringLiteral("Dir1"));
+
+    platform::ApplyLayout(this, 4545, 3195,
+                          {
+                              {OKButton, 3120, 120, 1215, 375, 0},
+                              {CancelButton, 3120, 600, 1215, 375, 1},
+                              {Drive1, 240, 120, 2535, 300, 2},
+                              {Dir1, 240, 600, 2535, 2400, 3},
+                          });
+    // Its client area opens at a fixed place on the screen.
+    setGeometry(platform::TwipsToPixels(7140, platform::LogicalDpiX(this)),
+                platform::TwipsToPixels(6750, platform::LogicalDpiY(this)), width(), height());
+
+    // Both lists start at the process's current folder; a folder that cannot be opened any
+    // more (deleted while the program runs) leaves the chooser at the root.
+    try {
+        Dir1->SetPath(currentFolder());
+    } catch (const platform::FolderError &) {
+        Dir1->SetPath("/");
+    }
+    Drive1->SetDriveOf(Dir1->Path());
+
+    connect(Drive1, &platform::DriveListBox::Change, this,
+            app::Handler([this] { Drive1_Change(); }));
+    connect(Dir1, &platform::DirListBox::Click, this, app::Handler([this] { Dir1_Click(); }));
+    connect(OKButton, &QPushButton::clicked, this,
+            app::Handler([this](bool) { OKButton_Click(); }));
+    connect(CancelButton, &QPushButton::clicked, this,
+            app::Handler([this](bool) { CancelButton_Click(); }));
+}
+
+void Dialog::Drive1_Change()
+{
+    DriveFollowsFolder restore(*Drive1, *Dir1);
+    Dir1->SetPath(Drive1->Drive());
+    restore.Done();
+}
+
+void Dialog::Dir1_Click()
+{
+    Dir1->SetPath(Dir1->List(Dir1->ListIndex()));
+}
+
+void Dialog::OKButton_Click()
+{
+    Module1::SelectedFolder = Dir1->Path();
+    accept();
+}
+
+void Dialog::CancelButton_Click()
+{
+    reject();
+}

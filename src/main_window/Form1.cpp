@@ -1,0 +1,106 @@
+#include "Form1.h"
+
+#include <QKeyEvent>
+#include <QLabel>
+#include <QPushButton>
+#include <QScreen>
+#include <cmath>
+
+#include "ProgressBar.h"
+#include "TreeView.h"
+#include "Twips.h"
+#include "Unhandled.h"
+
+namespace main_window
+{
+
+namespace
+{
+double roundHalfToEven(double x)
+{
+    const double below = std::floor(x);
+    const double fraction = x - below;
+    if (fraction > 0.5)
+        return below + 1;
+    if (fraction < 0.5)
+        return below;
+    return std::fmod(below, 2.0) == 0 ? below : below + 1;
+}
+} // namespace
+
+long CentredPosition(double screenSize, double windowSize)
+{
+    // Integer division truncates toward zero, as the halving must.
+    return long(roundHalfToEven(screenSize - windowSize)) / 2;
+}
+
+} // namespace main_window
+
+Form1::Form1(QWidget *parent)
+    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                          Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
+      list_(listing::ListFolder)
+{
+    setWindowTitle(QStringLiteral("箱のポムリは何だろな？"));
+    setWindowIcon(QIcon(QStringLiteral(":/hakomi.png")));
+
+    // Created in this order so that the progress bar lies above a long folder path.
+    TreeView1 = new platform::TreeView(this);
+    Command1 = new QPushButton(QStringLiteral("参照先："), this);
+    Label1 = new QLabel(this);
+    ProgressBar = new platform::ProgressBar(this);
+    Command2 = new QPushButton(QStringLiteral("検索"), this);
+    TreeView1->setObjectName(QStringLiteral("TreeView1"));
+    Command1->setObjectName(QStringLiteral("Command1"));
+    Label1->setObjectName(QStringLiteral("Label1"));
+    ProgressBar->setObjectName(QStringLiteral("ProgressBar"));
+    Command2->setObjectName(QStringLiteral("Command2"));
+    // A folder name is shown as it is, never read as markup or mnemonics.
+    Label1->setTextFormat(Qt::PlainText);
+
+    platform::ApplyLayout(this, 8940, 4845,
+                          {
+                              {TreeView1, 240, 480, 8415, 4095, 0},
+                              {Command1, 240, 120, 855, 255, 1},
+                              {Label1, 1200, 150, 60, 180, 2},
+                              {ProgressBar, 2760, 120, 3375, 255, 3},
+                              {Command2, 7800, 120, 855, 255, 4},
+                          });
+
+    connect(Command1, &QPushButton::clicked, this,
+            app::Handler([this](bool) { Command1_Click(); }));
+}
+
+Form1::~Form1() = default;
+
+void Form1::SetListFunction(ListFunction list)
+{
+    list_ = std::move(list);
+}
+
+void Form1::Form_Load()
+{
+    ProgressBar->SetVisible(false);
+    const QScreen *screen = this->screen();
+    const QRect whole = screen->geometry();
+    const double dpiX = platform::LogicalDpiX(this);
+    const double dpiY = platform::LogicalDpiY(this);
+    const QRect outer = frameGeometry();
+    const long left = main_window::CentredPosition(platform::PixelsToTwips(whole.width(), dpiX),
+                                                   platform::PixelsToTwips(outer.width(), dpiX));
+    const long top = main_window::CentredPosition(platform::PixelsToTwips(whole.height(), dpiY),
+                                                  platform::PixelsToTwips(outer.height(), dpiY));
+    move(whole.left() + platform::TwipsToPixels(double(left), dpiX),
+         whole.top() + platform::TwipsToPixels(double(top), dpiY));
+}
+
+void Form1::Command1_Click()
+{
+    ListingRun();
+}
+
+void Form1::keyPressEvent(QKeyEvent *event)
+{
+    if (!platform::PressFocusedButton(this, event))
+        QWidget::keyPressEvent(event);
+}

@@ -1,0 +1,71 @@
+// The main window: the tree of archives and their entries, and the buttons that fill and
+// search it.
+#pragma once
+
+#include <QWidget>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "Listing.h"
+#include "Module1.h"
+
+class QLabel;
+class QPushButton;
+
+namespace platform
+{
+class ProgressBar;
+class TreeView;
+} // namespace platform
+
+namespace main_window
+{
+
+// The window's position along one axis, from the screen's and the window's outer size (all
+// in twips): their difference rounded to a whole number (halves to even), then halved with
+// the remainder dropped. A window larger than the screen gets a negative position.
+long CentredPosition(double screenSize, double windowSize);
+
+// The message that lists the folders a run could not read: how many, and the first few.
+QString SkippedFoldersMessage(const std::vector<Module1::SkippedFolder> &folders);
+
+} // namespace main_window
+
+class Form1 : public QWidget
+{
+    Q_OBJECT
+public:
+    explicit Form1(QWidget *parent = nullptr);
+    ~Form1() override;
+
+    platform::TreeView *TreeView1;
+    QPushButton *Command1;
+    QLabel *Label1;
+    platform::ProgressBar *ProgressBar;
+    // Placed here; its handler belongs to the search.
+    QPushButton *Command2;
+
+    // What a listing run does from the confirmed folder on; listing::ListFolder unless
+    // replaced, which lets the window side run over made-up archives.
+    using ListFunction = std::function<bool(const std::string &folder, platform::TreeNodes &nodes,
+                                            listing::RunView &view)>;
+    void SetListFunction(ListFunction list);
+
+    // True from the chooser's close to the end of the run's work.
+    bool Listing() const { return listing_; }
+
+public slots:
+    void Form_Load();
+    void Command1_Click();
+    void ListingRun();
+
+protected:
+    void keyPressEvent(QKeyEvent *event) override;
+
+private:
+    ListFunction list_;
+    bool listing_ = false;
+
+    void reportSkippedFolders();
+};

@@ -1,0 +1,200 @@
+// The listing run of the main window: the chooser, then the listing, during which the
+// windows keep painting but take no input.
+#include <QApplication>
+#include <QCloseEvent>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLabel>
+#include <QMessageBox>
+#include <cstring>
+#include <exception>
+
+#include "Dialog.h"
+#include "Form1.h"
+#include "ProgressBar.h"
+#include "TreeView.h"
+
+namespace main_window
+{
+
+QString SkippedFoldersMessage(const std::vector<Module1::SkippedFolder> &folders)
+{
+    constexpr std::size_t Shown = 5;
+    QString text = QStringLiteral("読み込めなかったフォルダーが %1 "
+                                  "個あります。これらのフォルダーの中は一覧にありません。\n")
+                       .arg(qulonglong(folders.size()));
+    for (std::size_t i = 0; i < folders.size() && i < Shown; ++i) {
+        const std::string &p = folders[i].path;
+        text += QStringLiteral("\n%1（%2）")
+                    .arg(QFile::decodeName(QByteArray(p.data(), qsizetype(p.size()))),
+                         QString::fromLocal8Bit(std::strerror(folders[i].error)));
+    }
+    if (folders.size() > Shown)
+        text += QStringLiteral("\nほか %1 個").arg(qulonglong(folders.size() - Shown));
+    return text;
+}
+
+} // namespace main_window
+
+namespace
+{
+
+// Input the windows must not take while a run works.
+bool isInput(QEvent::Type type)
+{
+    switch (type) {
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::MouseMove:
+    case QEvent::NonClientAreaMouseButtonPress:
+    case QEvent::NonClientAreaMouseButtonRelease:
+    case QEvent::NonClientAreaMouseButtonDblClick:
+    case QEvent::Wheel:
+    case QEvent::KeyPress:
+    case QEvent::KeyRelease:
+    case QEvent::ShortcutOverride:
+    case QEvent::Shortcut:
+    case QEvent::ContextMenu:
+    case QEvent::InputMethod:
+    case QEvent::TouchBegin:
+    case QEvent::TouchUpdate:
+    case QEvent::TouchEnd:
+    case QEvent::TouchCancel:
+    case QEvent::TabletPress:
+    case QEvent::TabletMove:
+    case QEvent::TabletRelease:
+    case QEvent::DragEnter:
+    case QEvent::DragMove:
+    case QEvent::Drop:
+    case QEvent::NativeGesture:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// The window side of one run, from the chooser's close to the run's end. Every handler of
+// the program answers user input, so an application-wide filter that drops all input keeps
+// every handler out while events are processed for painting; input is dropped, not put off,
+// so that clicks made on a busy window do not start anything afterwards. A close request
+// for the main window stops the run at the next archive and closes it after.
+class RunWindow : public QObject, public listing::RunView
+{
+public:
+    explicit RunWindow(Form1 &form) : form_(form)
+    {
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+        qApp->installEventFilter(this);
+        sincePaint_.start();
+    }
+
+    ~RunWindow() override
+    {
+        qApp->removeEventFilter(this);
+        QApplication::restoreOverrideCursor();
+        // An error left the run after a close request: the close still comes.
+        if (closeRequested_ && std::uncaught_exceptions() > 0)
+            QMetaObject::invokeMethod(&form_, &QWidget::close, Qt::QueuedConnection);
+    }
+
+    bool CloseRequested() const { return closeRequested_; }
+
+    // Takes what arrived since the last archive, so that none of it is left for later.
+    void Finish() { QCoreApplication::processEvents(QEventLoop::AllEvents); }
+
+    void SetProgressMax(float max) override { form_.ProgressBar->SetMax(max); }
+    void SetProgressValue(float value) override { form_.ProgressBar->SetValue(value); }
+    void SetProgressVisible(bool visible) override { form_.ProgressBar->SetVisible(visible); }
+    void SetTreeStyle(int style, int borderStyle) override
+    {
+        form_.TreeView1->SetStyle(style);
+        form_.TreeView1->SetBorderStyle(borderStyle);
+    }
+    std::int32_t WindowHandle() override { return std::int32_t(form_.winId()); }
+    void FillStarted() override
+    {
+        form_.TreeView1->BeginFill();
+        paint();
+    }
+    void FillEnded() override { form_.TreeView1->EndFill(); }
+    bool KeepGoing() override
+    {
+        // Often enough for a window that is seen to work, seldom enough to cost nothing.
+        if (sincePaint_.elapsed() >= 50)
+            paint();
+        return !closeRequested_;
+    }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (isInput(event->type()))
+            return true;
+        if (event->type() == QEvent::Close && watched->isWidgetType() &&
+            static_cast<QWidget *>(watched)->isWindow()) {
+            // No window closes under a run; the main window closes once it has stopped.
+            if (watched == &form_)
+                closeRequested_ = true;
+            event->ignore();
+            return true;
+        }
+        return false;
+    }
+
+private:
+    Form1 &form_;
+    QElapsedTimer sincePaint_;
+    bool closeRequested_ = false;
+
+    void paint()
+    {
+        QCoreApplication::processEvents(QEventLoop::AllEvents);
+        sincePaint_.restart();
+    }
+};
+
+} // namespace
+
+void Form1::ListingRun()
+{
+    if (listing_)
+        return;
+    TreeView1->Clear();
+    {
+        Dialog chooser;
+        chooser.exec();
+    }
+    if (Module1::SelectedFolder.empty())
+        return;
+    Label1->setText(QString::fromStdString(listing::DisplayPath(Module1::SelectedFolder)));
+    Label1->adjustSize();
+
+    bool closing = false;
+    {
+        struct Busy {
+            bool &flag;
+            explicit Busy(bool &f) : flag(f) { flag = true; }
+            ~Busy() { flag = false; }
+        } busy(listing_);
+        RunWindow run(*this);
+        list_(Module1::SelectedFolder, *TreeView1, run);
+        run.Finish();
+        closing = run.CloseRequested();
+    }
+    if (closing) {
+        close();
+        return;
+    }
+    reportSkippedFolders();
+}
+
+void Form1::reportSkippedFolders()
+{
+    if (Module1::SkippedFolders.empty())
+        return;
+    QMessageBox box(QMessageBox::Warning, windowTitle(),
+                    main_window::SkippedFoldersMessage(Module1::SkippedFolders), QMessageBox::Ok,
+                    this);
+    box.exec();
+}

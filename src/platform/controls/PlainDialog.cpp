@@ -1,0 +1,36 @@
+#include "PlainDialog.h"
+
+#include <QKeyEvent>
+#include <QPushButton>
+
+#include "Twips.h"
+
+namespace platform
+{
+
+PlainDialog::PlainDialog(QWidget *parent, Qt::WindowFlags flags) : QDialog(parent, flags) {}
+
+void PlainDialog::setVisible(bool visible)
+{
+    // QDialog picks an auto-default button as the default when it is shown; with none
+    // auto-default, no button is pressed by Enter unless it has the focus.
+    if (visible) {
+        for (QPushButton *button : findChildren<QPushButton *>()) {
+            button->setAutoDefault(false);
+            button->setDefault(false);
+        }
+    }
+    QDialog::setVisible(visible);
+}
+
+void PlainDialog::keyPressEvent(QKeyEvent *event)
+{
+    if (PressFocusedButton(this, event) || event->key() == Qt::Key_Escape) {
+        event->accept();
+        return;
+    }
+    // Past QDialog, whose handler knows only default and cancel buttons.
+    QWidget::keyPressEvent(event);
+}
+
+} // namespace platform

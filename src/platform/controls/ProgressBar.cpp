@@ -1,0 +1,44 @@
+#include "ProgressBar.h"
+
+#include <cmath>
+
+namespace platform
+{
+
+namespace
+{
+// Steps of the drawn bar: fine enough for any width a window gives it.
+constexpr int Resolution = 10000;
+} // namespace
+
+ProgressBar::ProgressBar(QWidget *parent) : QProgressBar(parent)
+{
+    setTextVisible(false);
+    setRange(0, Resolution);
+    draw();
+}
+
+void ProgressBar::SetMax(float max)
+{
+    if (!std::isfinite(max) || max <= min_)
+        throw PropertyError("Invalid property value: Max");
+    max_ = max;
+    if (value_ > max_)
+        value_ = min_;
+    draw();
+}
+
+void ProgressBar::SetValue(float value)
+{
+    if (!std::isfinite(value) || value < min_ || value > max_)
+        throw PropertyError("Invalid property value: Value");
+    value_ = value;
+    draw();
+}
+
+void ProgressBar::draw()
+{
+    setValue(int(std::lround(double(value_ - min_) / double(max_ - min_) * Resolution)));
+}
+
+} // namespace platform

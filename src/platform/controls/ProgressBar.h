@@ -1,0 +1,37 @@
+// The progress bar control: a range Min..Max of single-precision values and a Value in it.
+#pragma once
+
+#include <QProgressBar>
+
+#include "PropertyError.h"
+
+namespace platform
+{
+
+class ProgressBar : public QProgressBar
+{
+    Q_OBJECT
+public:
+    explicit ProgressBar(QWidget *parent = nullptr);
+
+    float Min() const { return min_; }
+    float Max() const { return max_; }
+    float Value() const { return value_; }
+    bool Visible() const { return !isHidden(); }
+
+    // A new Max below the current Value is taken, and the Value goes back to Min: a new run
+    // starts from an empty bar. A Max not above Min raises PropertyError.
+    void SetMax(float max);
+    // Raises PropertyError outside Min..Max.
+    void SetValue(float value);
+    void SetVisible(bool visible) { setVisible(visible); }
+
+private:
+    float min_ = 0;
+    float max_ = 100;
+    float value_ = 0;
+
+    void draw();
+};
+
+} // namespace platform

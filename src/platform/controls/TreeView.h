@@ -1,0 +1,117 @@
+// The tree control: a QTreeView over a thin model on the compact node store, offering the
+// node collection that the listing and the search work through.
+#pragma once
+
+#include <QAbstractItemModel>
+#include <QTreeView>
+#include <string>
+#include <vector>
+
+#include "PropertyError.h"
+#include "TreeStore.h"
+
+namespace platform
+{
+
+// Node n is the index with internalId n; the invisible root is the invalid index.
+class TreeModel : public QAbstractItemModel
+{
+    Q_OBJECT
+public:
+    explicit TreeModel(QObject *parent = nullptr);
+
+    const TreeStore &Store() const { return store_; }
+    // One reset.
+    void Clear();
+    // Announced with beginInsertRows, unless the model is frozen. A taken key raises
+    // TreeError before anything changes.
+    NodeId Add(NodeId parent, std::string_view key, std::string_view text);
+
+    // While frozen, views go on seeing the nodes that were there at Freeze; Thaw makes every
+    // node known in one reset.
+    void Freeze();
+    void Thaw();
+    bool Frozen() const { return frozen_; }
+
+    // The index of a node the views know, or an invalid index.
+    QModelIndex IndexOf(NodeId id) const;
+    static NodeId NodeOf(const QModelIndex &index) { return NodeId(index.internalId()); }
+
+    QModelIndex index(int row, int column, const QModelIndex &parent = {}) const override;
+    QModelIndex parent(const QModelIndex &child) const override;
+    int rowCount(const QModelIndex &parent = {}) const override;
+    int columnCount(const QModelIndex &parent = {}) const override;
+    QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
+    Qt::ItemFlags flags(const QModelIndex &index) const override;
+
+private:
+    TreeStore store_;
+    bool frozen_ = false;
+    std::size_t known_ = 0; // nodes the views know while frozen
+
+    bool isKnown(NodeId id) const { return !frozen_ || id <= known_; }
+};
+
+class TreeView : public QTreeView, public TreeNodes
+{
+    Q_OBJECT
+public:
+    explicit TreeView(QWidget *parent = nullptr);
+
+    void Clear() override;
+    NodeId Add(std::string_view relative, int relationship, std::string_view key,
+               std::string_view text) override;
+    std::size_t Count() const override { return model_.Store().Count(); }
+    // Node numbers outside 1..Count raise TreeError.
+    std::string_view Text(NodeId node) const override;
+    void Select(NodeId node) override;
+    // Expands the node's ancestors and scrolls it into view; during a fill, only noted.
+    void EnsureVisible(NodeId node) override;
+    // Focus to the tree, which makes its window the active one.
+    void SetFocus() override;
+    std::uint64_t Generation() const override { return model_.Store().Generation(); }
+
+    // A fill adds many nodes without telling the view about each one. EndFill makes them
+    // known in one reset, expands every ancestor that EnsureVisible asked for and scrolls
+    // once to the node it named last: one layout, however many nodes. Meant for a tree
+    // that was just cleared (the reset collapses what was expanded before).
+    void BeginFill();
+    void EndFill();
+    bool Filling() const { return model_.Frozen(); }
+
+    // 0 text; 1 pictures, text; 2 plus/minus, text; 3 plus/minus, pictures, text; 4 lines,
+    // text; 5 lines, pictures, text; 6 lines, plus/minus, text; 7 all of them. The tree has
+    // no pictures, so 1, 3, 5 and 7 look like 0, 2, 4 and 6.
+    int Style() const { return style_; }
+    void SetStyle(int style);
+    // 0 the platform's sunken frame; 1 a fixed single line.
+    int BorderStyle() const { return borderStyle_; }
+    void SetBorderStyle(int borderStyle);
+
+    const TreeModel &Model() const { return model_; }
+    // The selected node, or 0.
+    NodeId SelectedNode() const;
+    // Full relayouts of the view with nodes in it so far: what a fill must keep to one.
+    std::size_t LayoutCount() const { return layouts_; }
+
+    void doItemsLayout() override;
+
+protected:
+    void drawBranches(QPainter *painter, const QRect &rect,
+                      const QModelIndex &index) const override;
+
+private:
+    TreeModel model_;
+    std::string lastKey_;
+    NodeId lastParent_ = 0;
+    std::vector<NodeId> toExpand_;
+    std::vector<bool> marked_;
+    NodeId toShow_ = 0;
+    int style_ = 7;
+    int borderStyle_ = 0;
+    std::size_t layouts_ = 0;
+
+    void checkNode(NodeId node) const;
+};
+
+} // namespace platform

@@ -1,0 +1,162 @@
+#include <QLabel>
+#include <QPushButton>
+#include <QScreen>
+#include <QTest>
+
+#include "Driver.h"
+#include "Form1.h"
+#include "Module1.h"
+#include "ProgressBar.h"
+#include "TreeView.h"
+#include "Twips.h"
+
+namespace
+{
+int px(double twips, const QWidget *w)
+{
+    return platform::TwipsToPixels(twips, platform::LogicalDpiX(w));
+}
+int py(double twips, const QWidget *w)
+{
+    return platform::TwipsToPixels(twips, platform::LogicalDpiY(w));
+}
+} // namespace
+
+class TestForm1 : public QObject
+{
+    Q_OBJECT
+private slots:
+    void cleanup() { StopWaiting(); }
+
+    void centredPosition_data()
+    {
+        QTest::addColumn<double>("screen");
+        QTest::addColumn<double>("window");
+        QTest::addColumn<long>("position");
+        QTest::newRow("smaller window: 499 halved, remainder dropped") << 800.0 << 301.0 << 249L;
+        QTest::newRow("larger window: -5 halved toward zero") << 800.0 << 805.0 << -2L;
+        QTest::newRow("even difference") << 800.0 << 300.0 << 250L;
+        QTest::newRow("same size") << 800.0 << 800.0 << 0L;
+        QTest::newRow("half rounds down to even") << 10.5 << 0.0 << 5L; // 10 -> 5
+        QTest::newRow("half rounds up to even") << 11.5 << 0.0 << 6L;   // 12 -> 6
+        QTest::newRow("negative half to even") << 0.0 << 2.5 << -1L;    // -2 -> -1
+        QTest::newRow("negative odd toward zero") << 0.0 << 3.0 << -1L; // -3 -> -1
+        QTest::newRow("above half rounds up") << 12.6 << 0.0 << 6L;     // 13 -> 6
+        QTest::newRow("twips of a full HD screen") << 28800.0 << 9060.0 << 9870L;
+    }
+    void centredPosition()
+    {
+        QFETCH(double, screen);
+        QFETCH(double, window);
+        QFETCH(long, position);
+        QCOMPARE(main_window::CentredPosition(screen, window), position);
+    }
+
+    void windowCaptionBorderAndIcon()
+    {
+        Form1 form;
+        QCOMPARE(form.windowTitle(), QStringLiteral("箱のポムリは何だろな？"));
+        const Qt::WindowFlags f = form.windowFlags();
+        QVERIFY(f & Qt::Window);
+        QVERIFY(f & Qt::WindowCloseButtonHint);
+        QVERIFY(f & Qt::WindowTitleHint);
+        QVERIFY(!(f & Qt::WindowMinimizeButtonHint));
+        QVERIFY(!(f & Qt::WindowMaximizeButtonHint));
+        QCOMPARE(form.minimumSize(), form.maximumSize());
+        QVERIFY(!form.windowIcon().isNull());
+        QCOMPARE(form.windowIcon().pixmap(32, 32).size(), QSize(32, 32));
+    }
+
+    void layoutFollowsTheTable_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QRect>("twips");
+        QTest::addColumn<QString>("caption");
+        QTest::newRow("TreeView1") << "TreeView1" << QRect(240, 480, 8415, 4095) << "";
+        QTest::newRow("Command1") << "Command1" << QRect(240, 120, 855, 255) << "参照先：";
+        QTest::newRow("Label1") << "Label1" << QRect(1200, 150, 60, 180) << "";
+        QTest::newRow("ProgressBar") << "ProgressBar" << QRect(2760, 120, 3375, 255) << "";
+        QTest::newRow("Command2") << "Command2" << QRect(7800, 120, 855, 255) << "検索";
+    }
+    void layoutFollowsTheTable()
+    {
+        QFETCH(QString, name);
+        QFETCH(QRect, twips);
+        QFETCH(QString, caption);
+        Form1 form;
+        QCOMPARE(form.size(), QSize(px(8940, &form), py(4845, &form)));
+        QWidget *control = form.findChild<QWidget *>(name);
+        const QList<QWidget *> members{form.TreeView1, form.Command1, form.Label1, form.ProgressBar,
+                                       form.Command2};
+        QVERIFY(control && members.contains(control));
+        QCOMPARE(control->geometry(), QRect(px(twips.x(), &form), py(twips.y(), &form),
+                                            px(twips.width(), &form), py(twips.height(), &form)));
+        if (auto *button = qobject_cast<QPushButton *>(control))
+            QCOMPARE(button->text(), caption);
+        if (auto *label = qobject_cast<QLabel *>(control))
+            QCOMPARE(label->text(), caption);
+    }
+
+    void treeHasTheFocusAndTabFollowsTheTable()
+    {
+        Form1 form;
+        form.Form_Load();
+        form.show();
+        QVERIFY(QTest::qWaitForWindowActive(&form));
+        QCOMPARE(QApplication::focusWidget(), static_cast<QWidget *>(form.TreeView1));
+        const QList<QWidget *> order{form.Command1, form.Command2, form.TreeView1};
+        for (QWidget *next : order) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            QCOMPARE(QApplication::focusWidget(), next);
+        }
+    }
+
+    void formLoadHidesTheProgressBarAndCentresTheWindow()
+    {
+        Form1 form;
+        QVERIFY(form.ProgressBar->Visible());
+        form.Form_Load();
+        QVERIFY(!form.ProgressBar->Visible());
+        const QRect screen = form.screen()->geometry();
+        const double dx = platform::LogicalDpiX(&form);
+        const double dy = platform::LogicalDpiY(&form);
+        const QRect outer = form.frameGeometry();
+        const long left = main_window::CentredPosition(platform::PixelsToTwips(screen.width(), dx),
+                                                       platform::PixelsToTwips(outer.width(), dx));
+        const long top = main_window::CentredPosition(platform::PixelsToTwips(screen.height(), dy),
+                                                      platform::PixelsToTwips(outer.height(), dy));
+        QCOMPARE(form.pos(), QPoint(screen.left() + px(double(left), &form),
+                                    screen.top() + py(double(top), &form)));
+        // The window is centred to within a pixel either way.
+        QVERIFY(std::abs((outer.left() - screen.left()) * 2 + outer.width() - screen.width()) <= 2);
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        QVERIFY(!form.ProgressBar->isVisible());
+    }
+
+    void enterPressesOnlyAFocusedButton()
+    {
+        Module1::SelectedFolder.clear();
+        Form1 form;
+        form.Form_Load();
+        form.show();
+        QVERIFY(QTest::qWaitForWindowActive(&form));
+        int choosers = 0;
+        // On the tree, Enter starts nothing.
+        form.TreeView1->setFocus();
+        QTest::keyClick(form.TreeView1, Qt::Key_Return);
+        QTest::qWait(20);
+        QCOMPARE(choosers, 0);
+        // On the browse button, it starts a run: the chooser opens.
+        WhenChooserOpens([&choosers](Dialog &d) {
+            ++choosers;
+            d.CancelButton->click();
+        });
+        form.Command1->setFocus();
+        QTest::keyClick(form.Command1, Qt::Key_Return);
+        QCOMPARE(choosers, 1);
+    }
+};
+
+QTEST_MAIN(TestForm1)
+#include "tst_form1.moc"

@@ -1,0 +1,433 @@
+// The window side of a listing run, over archives made up by a stand-in for the scan and
+// the reader, so that every step can be watched from inside the run.
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QThread>
+#include <stdexcept>
+
+#include "Driver.h"
+#include "Form1.h"
+#include "Listing.h"
+#include "Module1.h"
+#include "ProgressBar.h"
+#include "TreeView.h"
+#include "Unhandled.h"
+
+namespace
+{
+
+struct Archive {
+    std::string path;
+    std::vector<std::string> entries; // empty: rejected by the reader
+};
+
+// Lists made-up archives the way the listing does, through the same view hooks, and calls
+// inside() after each archive so that a test can act in the middle of a run.
+struct FakeList {
+    std::vector<Archive> archives;
+    std::vector<Module1::SkippedFolder> skipped;
+    std::function<void(int archive)> inside;
+    std::vector<std::string> folders;
+    int listed = 0;
+
+    bool operator()(const std::string &folder, platform::TreeNodes &nodes, listing::RunView &view)
+    {
+        folders.push_back(folder);
+        listed = 0;
+        Module1::SkippedFolders = skipped;
+        if (archives.empty())
+            return false;
+        view.SetProgressMax(float(archives.size()));
+        view.SetProgressVisible(true);
+        view.FillStarted();
+        {
+            struct FillGuard {
+                listing::RunView &view;
+                ~FillGuard() { view.FillEnded(); }
+            } guard{view};
+            for (std::size_t i = 1; i <= archives.size(); ++i) {
+                const Archive &a = archives[i - 1];
+                const std::string key = "R" + std::to_string(i);
+                platform::NodeId last = nodes.Add({}, 0, key, a.path);
+                if (a.entries.empty())
+                    last =
+                        nodes.Add(key, platform::TreeNodes::tvwChild, {}, listing::RejectionText);
+                for (const std::string &e : a.entries)
+                    last = nodes.Add(key, platform::TreeNodes::tvwChild, {}, e);
+                nodes.EnsureVisible(last);
+                view.SetProgressValue(float(i));
+                listed = int(i);
+                if (inside)
+                    inside(int(i));
+                if (!view.KeepGoing())
+                    break;
+            }
+        }
+        view.SetTreeStyle(6, 1);
+        view.SetProgressVisible(false);
+        return true;
+    }
+};
+
+std::vector<Archive> someArchives(int n, int entries)
+{
+    std::vector<Archive> list;
+    for (int i = 1; i <= n; ++i) {
+        Archive a{"/data/書庫" + std::to_string(i) + ".zip", {}};
+        for (int j = 1; j <= entries; ++j)
+            a.entries.push_back("dir/名前" + std::to_string(j) + ".txt");
+        list.push_back(a);
+    }
+    return list;
+}
+
+// Everything the tree holds, one line per node: the parent's number, then the text.
+QStringList treeLines(const platform::TreeView &tree)
+{
+    QStringList lines;
+    const platform::TreeStore &s = tree.Model().Store();
+    for (platform::NodeId id = 1; id <= s.Count(); ++id)
+        lines << QString::number(s.Parent(id)) + " " +
+                     QString::fromUtf8(s.Text(id).data(), qsizetype(s.Text(id).size()));
+    return lines;
+}
+
+// Long enough for the run to take in what arrived meanwhile at its next archive.
+void letTheRunCatchUp()
+{
+    QThread::msleep(60);
+}
+
+} // namespace
+
+class TestListingRun : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir tmp_;
+    FakeList list_;
+    std::unique_ptr<Form1> form_;
+
+    // Opens the chooser through the browse button and confirms the current folder.
+    void runConfirmingTheCurrentFolder()
+    {
+        WhenChooserOpens([](Dialog &d) { d.OKButton->click(); });
+        QTest::mouseClick(form_->Command1, Qt::LeftButton);
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(tmp_.isValid());
+        QDir::setCurrent(tmp_.path());
+    }
+
+    void init()
+    {
+        Module1::SelectedFolder.clear();
+        Module1::SkippedFolders.clear();
+        list_ = FakeList{};
+        form_ = std::make_unique<Form1>();
+        form_->SetListFunction(std::ref(list_));
+        form_->Form_Load();
+        form_->show();
+        QVERIFY(QTest::qWaitForWindowExposed(form_.get()));
+    }
+
+    void cleanup()
+    {
+        StopWaiting();
+        form_.reset();
+    }
+
+    void theTreeHoldsEachArchiveWithItsEntriesOrTheRejection()
+    {
+        list_.archives = {{"/d/a.zip", {"x.txt", "dir/", "dir/x.txt", "x.txt"}},
+                          {"/d/bad.zip", {}},
+                          {"/d/サブ/c.zip", {"只一つ"}}};
+        runConfirmingTheCurrentFolder();
+        QCOMPARE(list_.folders, std::vector<std::string>{Bytes(tmp_.path())});
+        QCOMPARE(form_->Label1->text(), tmp_.path());
+        QCOMPARE(form_->Label1->size(), form_->Label1->sizeHint());
+        const platform::TreeView &tree = *form_->TreeView1;
+        QCOMPARE(treeLines(tree), (QStringList{"0 /d/a.zip", "1 x.txt", "1 dir/", "1 dir/x.txt",
+                                               "1 x.txt", "0 /d/bad.zip", "6 書庫じゃないよ！",
+                                               "0 /d/サブ/c.zip", "8 只一つ"}));
+        const platform::TreeStore &s = tree.Model().Store();
+        QCOMPARE(s.FindKey("R1"), platform::NodeId(1));
+        QCOMPARE(s.FindKey("R2"), platform::NodeId(6));
+        QCOMPARE(s.FindKey("R3"), platform::NodeId(8));
+        QCOMPARE(s.FindKey("R4"), platform::NodeId(0));
+        for (platform::NodeId archive : {1u, 6u, 8u})
+            QVERIFY(tree.isExpanded(tree.Model().IndexOf(archive)));
+        QVERIFY(tree.viewport()->rect().contains(tree.visualRect(tree.Model().IndexOf(9))));
+        QCOMPARE(tree.Style(), 6);
+        QCOMPARE(tree.BorderStyle(), 1);
+    }
+
+    void theProgressBarShowsOnlyWhileArchivesAreListed()
+    {
+        list_.archives = someArchives(4, 1);
+        std::vector<bool> visible;
+        std::vector<float> values, maxima;
+        list_.inside = [&](int) {
+            visible.push_back(form_->ProgressBar->isVisible());
+            values.push_back(form_->ProgressBar->Value());
+            maxima.push_back(form_->ProgressBar->Max());
+        };
+        QVERIFY(!form_->ProgressBar->isVisible());
+        runConfirmingTheCurrentFolder();
+        QCOMPARE(visible, (std::vector<bool>{true, true, true, true}));
+        QCOMPARE(values, (std::vector<float>{1, 2, 3, 4}));
+        QCOMPARE(maxima, (std::vector<float>{4, 4, 4, 4}));
+        QVERIFY(!form_->ProgressBar->isVisible());
+        QCOMPARE(form_->ProgressBar->Value(), form_->ProgressBar->Max());
+    }
+
+    void aRunWithoutArchivesLeavesStyleAndBorder()
+    {
+        runConfirmingTheCurrentFolder();
+        QCOMPARE(list_.folders.size(), std::size_t(1));
+        QCOMPARE(form_->TreeView1->Count(), 0u);
+        QCOMPARE(form_->Label1->text(), tmp_.path());
+        QCOMPARE(form_->TreeView1->Style(), 7);
+        QCOMPARE(form_->TreeView1->BorderStyle(), 0);
+        QVERIFY(!form_->ProgressBar->isVisible());
+        // A later run that finds archives sets them.
+        list_.archives = someArchives(1, 0);
+        runConfirmingTheCurrentFolder();
+        QCOMPARE(form_->TreeView1->Style(), 6);
+        QCOMPARE(form_->TreeView1->BorderStyle(), 1);
+    }
+
+    void aCancelledFirstRunClearsTheTreeAndChangesNothingElse()
+    {
+        form_->TreeView1->Add({}, 0, "R1", "old.zip");
+        form_->Label1->setText("before");
+        WhenChooserOpens([](Dialog &d) { d.CancelButton->click(); });
+        QTest::mouseClick(form_->Command1, Qt::LeftButton);
+        QVERIFY(list_.folders.empty());
+        QCOMPARE(form_->TreeView1->Count(), 0u);
+        QCOMPARE(form_->Label1->text(), QStringLiteral("before"));
+        QVERIFY(!form_->ProgressBar->isVisible());
+    }
+
+    void twoRunsGiveTheSameTreeAndTheLastRunsMaximum()
+    {
+        list_.archives = someArchives(6, 3);
+        runConfirmingTheCurrentFolder();
+        const QStringList first = treeLines(*form_->TreeView1);
+        runConfirmingTheCurrentFolder();
+        QCOMPARE(treeLines(*form_->TreeView1), first);
+        QCOMPARE(form_->TreeView1->Model().Store().FindKey("R1"), platform::NodeId(1));
+        QCOMPARE(form_->ProgressBar->Max(), 6.0f);
+        // Fewer archives: a maximum below the value the last run left is taken.
+        list_.archives.resize(2);
+        runConfirmingTheCurrentFolder();
+        QCOMPARE(form_->ProgressBar->Max(), 2.0f);
+        QCOMPARE(form_->ProgressBar->Value(), 2.0f);
+        QCOMPARE(form_->TreeView1->Count(), 8u);
+    }
+
+    void noInputReachesTheWindowsDuringARun()
+    {
+        list_.archives = someArchives(5, 2);
+        QSignalSpy command1(form_->Command1, &QPushButton::clicked);
+        QSignalSpy command2(form_->Command2, &QPushButton::clicked);
+        int choosers = 0;
+        bool busyCursor = false;
+        list_.inside = [&](int i) {
+            if (i == 1) {
+                busyCursor = QApplication::overrideCursor() &&
+                             QApplication::overrideCursor()->shape() == Qt::WaitCursor;
+                // Sent straight to the widgets, and queued as the window system would.
+                QTest::mouseClick(form_->Command1, Qt::LeftButton);
+                QTest::keyClick(form_->Command2, Qt::Key_Space);
+                QTest::keyClick(form_.get(), Qt::Key_Return);
+                const QPoint centre = form_->Command2->rect().center();
+                QCoreApplication::postEvent(form_->Command2,
+                                            new QMouseEvent(QEvent::MouseButtonPress, centre,
+                                                            form_->Command2->mapToGlobal(centre),
+                                                            Qt::LeftButton, Qt::LeftButton, {}));
+                QCoreApplication::postEvent(form_->Command2,
+                                            new QMouseEvent(QEvent::MouseButtonRelease, centre,
+                                                            form_->Command2->mapToGlobal(centre),
+                                                            Qt::LeftButton, Qt::NoButton, {}));
+                letTheRunCatchUp();
+            }
+        };
+        WhenChooserOpens([&choosers](Dialog &d) {
+            ++choosers;
+            d.OKButton->click();
+        });
+        QTest::mouseClick(form_->Command1, Qt::LeftButton);
+        QCOMPARE(command1.count(), 1); // the click that started the run
+        QCOMPARE(command2.count(), 0);
+        QCOMPARE(choosers, 1);
+        QCOMPARE(list_.folders.size(), std::size_t(1));
+        QVERIFY(busyCursor);
+        QVERIFY(QApplication::overrideCursor() == nullptr);
+        QVERIFY(!form_->Listing());
+        // Afterwards the window takes input again.
+        QTest::mouseClick(form_->Command2, Qt::LeftButton);
+        QCOMPARE(command2.count(), 1);
+    }
+
+    void theWindowsKeepPaintingDuringARun()
+    {
+        list_.archives = someArchives(3, 1);
+        struct PaintCounter : QObject {
+            int paints = 0;
+            bool eventFilter(QObject *, QEvent *e) override
+            {
+                paints += e->type() == QEvent::Paint;
+                return false;
+            }
+        } counter;
+        form_->Label1->installEventFilter(&counter);
+        int paintsBefore = -1, paintsAfter = -1;
+        bool timerRan = false;
+        list_.inside = [&](int i) {
+            if (i == 1) {
+                QTimer::singleShot(0, [&timerRan] { timerRan = true; });
+                form_->Label1->update();
+                paintsBefore = counter.paints;
+                letTheRunCatchUp();
+            } else if (i == 2) {
+                paintsAfter = counter.paints;
+            }
+        };
+        runConfirmingTheCurrentFolder();
+        QVERIFY(timerRan);
+        QVERIFY2(paintsAfter > paintsBefore,
+                 qPrintable(QStringLiteral("%1 %2").arg(paintsBefore).arg(paintsAfter)));
+    }
+
+    void aCloseRequestStopsTheRunAndClosesTheWindowAfter_data()
+    {
+        QTest::addColumn<bool>("fromTheWindowSystem");
+        QTest::newRow("close box") << true;
+        QTest::newRow("close from code") << false;
+    }
+    void aCloseRequestStopsTheRunAndClosesTheWindowAfter()
+    {
+        QFETCH(bool, fromTheWindowSystem);
+        list_.archives = someArchives(100, 2);
+        list_.skipped = {{"/x/unreadable", EACCES}};
+        bool openWhileStopping = false;
+        list_.inside = [&](int i) {
+            if (i == 3) {
+                QTimer::singleShot(0, form_.get(), [this, fromTheWindowSystem] {
+                    if (fromTheWindowSystem)
+                        form_->windowHandle()->close();
+                    else
+                        form_->close();
+                });
+                letTheRunCatchUp();
+            } else if (i == 4) {
+                openWhileStopping = true; // the run went on past the request
+            }
+        };
+        int messageBoxes = 0;
+        WhenOpen<QMessageBox>([&messageBoxes](QMessageBox &box) {
+            ++messageBoxes;
+            box.close();
+        });
+        runConfirmingTheCurrentFolder();
+        QCOMPARE(list_.listed, 3);
+        QVERIFY(!openWhileStopping);
+        QVERIFY(!form_->isVisible());
+        QCOMPARE(form_->TreeView1->Count(), 9u);
+        QVERIFY(QApplication::overrideCursor() == nullptr);
+        QTest::qWait(30);
+        QCOMPARE(messageBoxes, 0);
+    }
+
+    void otherWindowsDoNotCloseUnderARun()
+    {
+        list_.archives = someArchives(3, 1);
+        QWidget other;
+        other.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&other));
+        list_.inside = [&](int i) {
+            if (i == 1) {
+                QTimer::singleShot(0, &other, &QWidget::close);
+                letTheRunCatchUp();
+            }
+        };
+        runConfirmingTheCurrentFolder();
+        QCOMPARE(list_.listed, 3);
+        QVERIFY(other.isVisible());
+        QVERIFY(form_->isVisible());
+        other.close();
+        QVERIFY(!other.isVisible());
+    }
+
+    void skippedFoldersAreReportedInOneMessage()
+    {
+        list_.archives = someArchives(1, 1);
+        for (int i = 1; i <= 7; ++i)
+            list_.skipped.push_back({"/data/鍵付き" + std::to_string(i), EACCES});
+        QString text;
+        int boxes = 0;
+        WhenOpen<QMessageBox>([&](QMessageBox &box) {
+            ++boxes;
+            text = box.text();
+            box.button(QMessageBox::Ok)->click();
+        });
+        runConfirmingTheCurrentFolder();
+        QCOMPARE(boxes, 1);
+        QVERIFY2(text.contains(QStringLiteral("7 個")) &&
+                     text.contains(QStringLiteral("ほか 2 個")),
+                 qPrintable(text));
+        for (int i = 1; i <= 7; ++i)
+            QCOMPARE(text.contains(QStringLiteral("/data/鍵付き%1（").arg(i)), i <= 5);
+    }
+
+    void anErrorEndsTheRunAndLeavesTheWindowUsable()
+    {
+        std::vector<std::string> reports;
+        app::SetUnhandledErrorReporter([&reports](const std::string &m) { reports.push_back(m); });
+        list_.archives = someArchives(10, 1);
+        list_.inside = [](int i) {
+            if (i == 4)
+                throw std::runtime_error("overflow");
+        };
+        runConfirmingTheCurrentFolder();
+        app::SetUnhandledErrorReporter([](const std::string &) {});
+        QCOMPARE(reports, std::vector<std::string>{"overflow"});
+        // What was added stays, made known to the view; the bar stays as the run left it.
+        QCOMPARE(form_->TreeView1->Count(), 8u);
+        QCOMPARE(form_->TreeView1->model()->rowCount(), 4);
+        QVERIFY(form_->ProgressBar->isVisible());
+        QVERIFY(QApplication::overrideCursor() == nullptr);
+        QVERIFY(!form_->Listing());
+        list_.inside = nullptr;
+        runConfirmingTheCurrentFolder();
+        QCOMPARE(list_.folders.size(), std::size_t(2));
+        QCOMPARE(form_->TreeView1->Count(), 20u);
+    }
+
+    void fiveThousandArchivesCostOneLayout()
+    {
+        list_.archives = someArchives(5000, 3);
+        const std::size_t layoutsBefore = form_->TreeView1->LayoutCount();
+        runConfirmingTheCurrentFolder();
+        const platform::TreeView &tree = *form_->TreeView1;
+        QCOMPARE(tree.Count(), 20000u);
+        // The whole fill costs the view one layout, however many archives.
+        QCOMPARE(tree.LayoutCount() - layoutsBefore, std::size_t(1));
+        int expanded = 0;
+        for (int row = 0; row < 5000; ++row)
+            expanded += tree.isExpanded(tree.model()->index(row, 0));
+        QCOMPARE(expanded, 5000);
+        QVERIFY(tree.viewport()->rect().contains(tree.visualRect(tree.Model().IndexOf(20000))));
+    }
+};
+
+QTEST_MAIN(TestListingRun)
+#include "tst_listingrun.moc"
