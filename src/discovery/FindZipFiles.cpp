@@ -48,6 +48,7 @@ namespace {
 
 DirectoryReader g_fileSystem;
 DirectoryReader *g_reader = &g_fileSystem;
+FolderHook g_folderHook;
 
 bool IsZipName(std::string_view name)
 {
@@ -106,6 +107,8 @@ public:
         }
         Enter(fd, 0);
         while (depth_ > 0) {
+            if (g_folderHook && !g_folderHook())
+                return;
             const std::size_t top = depth_ - 1;
             if (frames_[top].nextFolder < frames_[top].folders.size())
                 EnterNextSubfolder(top);
@@ -309,6 +312,13 @@ private:
 };
 
 } // namespace
+
+ScopedFolderHook::ScopedFolderHook(FolderHook hook) : previous_(std::move(g_folderHook))
+{
+    g_folderHook = std::move(hook);
+}
+
+ScopedFolderHook::~ScopedFolderHook() { g_folderHook = std::move(previous_); }
 
 DirectoryReader *SetDirectoryReaderForTesting(DirectoryReader *reader)
 {

@@ -3,6 +3,7 @@
 // its own archives, in the directory's own order.
 #pragma once
 
+#include <functional>
 #include <string>
 
 namespace Module1 {
@@ -15,3 +16,22 @@ namespace Module1 {
 void FindZipFiles(std::string folder);
 
 } // namespace Module1
+
+namespace discovery {
+
+// Called as the scan enters each folder, so that a long scan can keep the windows painted. A
+// hook that returns false ends the scan there, with the archives appended so far.
+using FolderHook = std::function<bool()>;
+
+class ScopedFolderHook {
+public:
+    explicit ScopedFolderHook(FolderHook hook);
+    ~ScopedFolderHook();
+    ScopedFolderHook(const ScopedFolderHook &) = delete;
+    ScopedFolderHook &operator=(const ScopedFolderHook &) = delete;
+
+private:
+    FolderHook previous_;
+};
+
+} // namespace discovery

@@ -19,8 +19,13 @@ bool ListFolder(const std::string &folder, platform::TreeNodes &nodes, RunView &
     ArchiveList.emplace();
     ArchiveCount = 0;
     SkippedFolders.clear();
-    FindZipFiles(folder);
-    if (ArchiveCount <= 0)
+    bool stopped = false;
+    {
+        // A scan of a big or slow folder tree takes a while: the view keeps painting meanwhile.
+        discovery::ScopedFolderHook hook([&] { return !(stopped = !view.KeepGoing()); });
+        FindZipFiles(folder);
+    }
+    if (stopped || ArchiveCount <= 0)
         return false;
 
     view.SetProgressMax(float(ArchiveCount));
