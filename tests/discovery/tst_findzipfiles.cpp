@@ -281,6 +281,7 @@ private slots:
     void unprivileged_data();
     void unprivileged();
     void noArchiveList();
+    void folderHook();
 
 private:
     TestReader reader_;
@@ -612,6 +613,32 @@ void TestFindZipFiles::noArchiveList()
     QVERIFY(MakeTree(root, {"d:a", "f:a/x.zip"}));
     Module1::ArchiveList.reset();
     QVERIFY_THROWS_EXCEPTION(std::runtime_error, Module1::FindZipFiles(root.toStdString()));
+}
+
+void TestFindZipFiles::folderHook()
+{
+    const Fixture fixture;
+    const QByteArray &root = fixture.root;
+    QVERIFY(MakeTree(root, {"d:a", "f:a/1.zip", "d:b", "f:b/2.zip", "f:3.zip"}));
+
+    // Every folder entered is announced, the chosen one included.
+    int calls = 0;
+    {
+        discovery::ScopedFolderHook hook([&] { return ++calls > 0; });
+        QCOMPARE(RunScan(root).count, 3);
+    }
+    QVERIFY(calls >= 3);
+
+    // A hook that says stop ends the scan before anything more is appended.
+    calls = 0;
+    {
+        discovery::ScopedFolderHook hook([&] { return ++calls < 2; });
+        const Scan scan = RunScan(root);
+        QVERIFY(scan.count < 3);
+    }
+    // The hook goes with its scope.
+    QCOMPARE(RunScan(root).count, 3);
+    QCOMPARE(calls, 2);
 }
 
 QTEST_GUILESS_MAIN(TestFindZipFiles)
