@@ -7,18 +7,23 @@ namespace platform {
 
 namespace {
 constexpr std::size_t ChunkSize = std::size_t(1) << 24;
-}
+constexpr std::size_t MaxTextLength = (std::size_t(1) << 24) - 1;
+constexpr std::size_t MaxChunks = std::size_t(1) << 16;
+} // namespace
 
 TreeStore::TreeStore() { Clear(); }
 
 void TreeStore::Clear()
 {
     // Swap with empties so that the memory of a big tree goes back at once.
-    std::vector<Node>().swap(nodes_);
-    std::vector<std::vector<NodeId>>(1).swap(children_);
-    chunks_.clear();
-    chunkSizes_.clear();
-    chunkUsed_ = 0;
+    std::vector<std::unique_ptr<Node[]>>().swap(blocks_);
+    count_ = 0;
+    top_ = Children();
+    std::unordered_map<NodeId, Children>().swap(children_);
+    lastParent_ = 0;
+    lastChildren_ = nullptr;
+    std::vector<std::unique_ptr<char[]>>().swap(chunks_);
+    chunkUsed_ = chunkSize_ = 0;
     std::unordered_map<std::string, NodeId>().swap(keys_);
     textBytes_ = 0;
     ++generation_;
@@ -28,53 +33,65 @@ std::uint64_t TreeStore::storeText(std::string_view text)
 {
     if (text.empty())
         return 0;
-    if (chunks_.empty() || chunkUsed_ + text.size() > chunkSizes_.back()) {
-        // A text longer than a chunk gets a chunk of its own size.
-        const std::size_t size = std::max(ChunkSize, text.size());
-        chunks_.push_back(std::make_unique_for_overwrite<char[]>(size));
-        chunkSizes_.push_back(size);
+    if (chunks_.empty() || chunkUsed_ + text.size() > chunkSize_) {
+        // A text longer than a chunk gets a chunk of its own size. Pages of a chunk that are
+        // never written are never touched, so a fresh chunk costs nothing until it is used.
+        chunkSize_ = std::max(ChunkSize, text.size());
+        chunks_.push_back(std::make_unique_for_overwrite<char[]>(chunkSize_));
         chunkUsed_ = 0;
     }
-    const std::uint64_t at = (std::uint64_t(chunks_.size() - 1) << 32) | chunkUsed_;
+    const std::uint64_t at = (std::uint64_t(chunks_.size() - 1) << 48) |
+                             (std::uint64_t(chunkUsed_) << 24) | text.size();
     std::memcpy(chunks_.back().get() + chunkUsed_, text.data(), text.size());
     chunkUsed_ += text.size();
     textBytes_ += text.size();
     return at;
 }
 
+const TreeStore::Children *TreeStore::childrenOf(NodeId parent) const
+{
+    if (parent == Root)
+        return &top_;
+    auto it = children_.find(parent);
+    return it == children_.end() ? nullptr : &it->second;
+}
+
 NodeId TreeStore::Add(NodeId parent, std::string_view key, std::string_view text)
 {
-    if (parent > nodes_.size())
+    if (parent > count_)
         throw TreeError("Element not found");
-    if (nodes_.size() >= UINT32_MAX - 1)
+    if (count_ >= UINT32_MAX - 1)
         throw TreeError("Out of memory");
-    if (text.size() > UINT32_MAX)
+    if (text.size() > MaxTextLength)
         throw TreeError("Text too long");
-    const NodeId id = NodeId(nodes_.size() + 1);
+    if (chunks_.size() == MaxChunks && chunkUsed_ + text.size() > chunkSize_)
+        throw TreeError("Out of memory");
+    const NodeId id = NodeId(count_ + 1);
     if (!key.empty()) {
         auto [it, inserted] = keys_.try_emplace(std::string(key), id);
         if (!inserted)
             throw TreeError("Key is not unique in collection");
     }
-    std::vector<NodeId> *siblings;
-    if (parent == Root) {
-        siblings = &children_[0];
-    } else {
-        Node &p = nodes_[parent - 1];
-        if (p.children == NoChildren) {
-            p.children = std::uint32_t(children_.size());
-            children_.emplace_back();
-        }
-        siblings = &children_[p.children];
+
+    Children *siblings = &top_;
+    if (parent != Root) {
+        if (parent != lastParent_ || !lastChildren_)
+            lastChildren_ = &children_[parent];
+        lastParent_ = parent;
+        siblings = lastChildren_;
     }
-    Node n;
+    if (!siblings->runs.empty() && siblings->runs.back().first + siblings->runs.back().count == id)
+        ++siblings->runs.back().count;
+    else
+        siblings->runs.push_back({id, siblings->total, 1});
+
+    if ((count_ >> BlockBits) == blocks_.size())
+        blocks_.push_back(std::make_unique_for_overwrite<Node[]>(std::size_t(1) << BlockBits));
+    Node &n = blocks_[count_ >> BlockBits][count_ & ((1u << BlockBits) - 1)];
     n.parent = parent;
-    n.row = std::uint32_t(siblings->size());
-    n.children = NoChildren;
-    n.length = std::uint32_t(text.size());
-    n.offset = storeText(text);
-    siblings->push_back(id);
-    nodes_.push_back(n);
+    n.row = siblings->total++;
+    n.text = storeText(text);
+    ++count_;
     return id;
 }
 
@@ -86,36 +103,31 @@ NodeId TreeStore::FindKey(std::string_view key) const
     return it == keys_.end() ? 0 : it->second;
 }
 
-std::string_view TreeStore::Text(NodeId id) const
-{
-    const Node &n = nodes_[id - 1];
-    if (n.length == 0)
-        return {};
-    return std::string_view(chunks_[n.offset >> 32].get() + (n.offset & 0xffffffffu), n.length);
-}
-
 std::size_t TreeStore::ChildCount(NodeId parent) const
 {
-    if (parent == Root)
-        return children_[0].size();
-    const Node &p = nodes_[parent - 1];
-    return p.children == NoChildren ? 0 : children_[p.children].size();
+    const Children *c = childrenOf(parent);
+    return c ? c->total : 0;
 }
 
 NodeId TreeStore::Child(NodeId parent, std::size_t row) const
 {
-    if (parent == Root)
-        return children_[0][row];
-    return children_[nodes_[parent - 1].children][row];
+    const std::vector<Run> &runs = childrenOf(parent)->runs;
+    const Run &last = runs.back();
+    if (row >= last.rowStart)
+        return NodeId(last.first + (row - last.rowStart));
+    auto it = std::upper_bound(runs.begin(), runs.end(), row,
+                               [](std::size_t r, const Run &run) { return r < run.rowStart; });
+    const Run &run = *(it - 1);
+    return NodeId(run.first + (row - run.rowStart));
 }
 
 std::size_t TreeStore::MemoryBytes() const
 {
-    std::size_t bytes = nodes_.capacity() * sizeof(Node);
-    for (const auto &c : children_)
-        bytes += c.capacity() * sizeof(NodeId) + sizeof(c);
-    for (std::size_t s : chunkSizes_)
-        bytes += s;
+    std::size_t bytes = blocks_.size() * (sizeof(Node) << BlockBits);
+    bytes += top_.runs.capacity() * sizeof(Run);
+    for (const auto &[id, c] : children_)
+        bytes += c.runs.capacity() * sizeof(Run) + sizeof(c) + 32;
+    bytes += chunks_.empty() ? 0 : (chunks_.size() - 1) * ChunkSize + chunkUsed_;
     bytes += keys_.size() * 64;
     return bytes;
 }

@@ -1,6 +1,6 @@
 // Compact node store behind the tree control: nodes in add order (that order is the node
-// numbering, from 1), texts in chunked arenas, keys in a hash beside them. Two million nodes
-// cost about 24 bytes each plus their text.
+// numbering, from 1), texts in chunked arenas, keys in a hash beside them. A node costs 16
+// bytes plus its text.
 #pragma once
 
 #include <cstdint>
@@ -34,11 +34,18 @@ public:
     // The node with this key, or 0.
     NodeId FindKey(std::string_view key) const;
 
-    std::size_t Count() const { return nodes_.size(); }
-    std::string_view Text(NodeId id) const;
-    NodeId Parent(NodeId id) const { return nodes_[id - 1].parent; }
+    std::size_t Count() const { return count_; }
+    std::string_view Text(NodeId id) const
+    {
+        const std::uint64_t t = node(id).text;
+        const std::size_t length = t & LengthMask;
+        if (length == 0)
+            return {};
+        return std::string_view(chunks_[t >> 48].get() + ((t >> 24) & PositionMask), length);
+    }
+    NodeId Parent(NodeId id) const { return node(id).parent; }
     // Position of the node among its parent's children, from 0.
-    std::uint32_t Row(NodeId id) const { return nodes_[id - 1].row; }
+    std::uint32_t Row(NodeId id) const { return node(id).row; }
     std::size_t ChildCount(NodeId parent) const;
     NodeId Child(NodeId parent, std::size_t row) const;
 
@@ -47,25 +54,46 @@ public:
     std::size_t MemoryBytes() const;
 
 private:
+    // 16 bytes a node: a listing's nodes are mostly entry names, which have no children, and
+    // the children of one node are mostly added in a row, so children are kept as runs of
+    // consecutive node numbers beside the few nodes that have any.
     struct Node {
         NodeId parent;
         std::uint32_t row;
-        std::uint32_t children; // index into children_, or NoChildren
-        std::uint32_t length;
-        std::uint64_t offset; // chunk << 32 | position in chunk
+        std::uint64_t text; // chunk (16 bits) | position in chunk (24) | length (24)
     };
-    static constexpr std::uint32_t NoChildren = UINT32_MAX;
+    struct Run {
+        NodeId first;
+        std::uint32_t rowStart;
+        std::uint32_t count;
+    };
+    struct Children {
+        std::vector<Run> runs;
+        std::uint32_t total = 0;
+    };
+    static constexpr unsigned BlockBits = 16; // nodes live in fixed blocks: growing never copies
+    static constexpr std::uint64_t PositionMask = (std::uint64_t(1) << 24) - 1;
+    static constexpr std::uint64_t LengthMask = (std::uint64_t(1) << 24) - 1;
 
-    std::vector<Node> nodes_;
-    std::vector<std::vector<NodeId>> children_; // [0] is the top level
+    const Node &node(NodeId id) const
+    {
+        return blocks_[(id - 1) >> BlockBits][(id - 1) & ((1u << BlockBits) - 1)];
+    }
+    const Children *childrenOf(NodeId parent) const;
+    std::uint64_t storeText(std::string_view text);
+
+    std::vector<std::unique_ptr<Node[]>> blocks_;
+    std::size_t count_ = 0;
+    Children top_;
+    std::unordered_map<NodeId, Children> children_;
+    mutable NodeId lastParent_ = 0; // the parent looked up last, and its children
+    mutable Children *lastChildren_ = nullptr;
     std::vector<std::unique_ptr<char[]>> chunks_;
-    std::vector<std::size_t> chunkSizes_;
     std::size_t chunkUsed_ = 0;
+    std::size_t chunkSize_ = 0;
     std::unordered_map<std::string, NodeId> keys_;
     std::uint64_t generation_ = 0;
     std::size_t textBytes_ = 0;
-
-    std::uint64_t storeText(std::string_view text);
 };
 
 // The node collection of the tree control, as the listing and the search use it. The

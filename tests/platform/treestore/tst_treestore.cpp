@@ -1,4 +1,5 @@
 #include <QTest>
+#include <random>
 
 #include "TreeStore.h"
 
@@ -64,17 +65,51 @@ private slots:
         QCOMPARE(nodes.Add({}, 0, "R1", "a.zip"), 1u);
     }
 
-    void textsLongerThanAChunkAndManyNodes()
+    void longTextsAndManyNodes()
     {
         TreeStore s;
-        const std::string big(20u << 20, 'x');
         const NodeId top = s.Add(TreeStore::Root, "R1", "top");
         for (int i = 0; i < 100000; ++i)
             s.Add(top, {}, std::to_string(i));
+        // The longest text a node holds, and one byte more.
+        const std::string big((std::size_t(1) << 24) - 1, 'x');
         const NodeId huge = s.Add(top, {}, big);
         QCOMPARE(s.Text(huge).size(), big.size());
+        QVERIFY_THROWS_EXCEPTION(platform::TreeError, s.Add(top, {}, big + "y"));
         QCOMPARE(std::string(s.Text(top + 1 + 99999)), std::string("99999"));
         QCOMPARE(s.ChildCount(top), 100001u);
+        QCOMPARE(s.Count(), 100002u);
+    }
+
+    // Children added out of order, to parents met again later, against a plain model.
+    void childrenInAnyOrderMatchAPlainTree()
+    {
+        TreeStore s;
+        std::vector<std::vector<NodeId>> plain(1); // [0] is the top level
+        std::vector<NodeId> parents{0};
+        std::vector<std::string> texts{""};
+        std::mt19937 random(7);
+        for (int i = 0; i < 20000; ++i) {
+            const NodeId parent = parents[random() % parents.size()];
+            const std::string text = "n" + std::to_string(i);
+            const NodeId id = s.Add(parent, {}, text);
+            plain[parent].push_back(id);
+            plain.emplace_back();
+            texts.push_back(text);
+            // Mostly runs of children under one parent, as a listing adds them.
+            if (random() % 8 == 0)
+                parents.push_back(id);
+        }
+        for (NodeId p = 0; p < plain.size(); ++p) {
+            QCOMPARE(s.ChildCount(p), plain[p].size());
+            for (std::size_t row = 0; row < plain[p].size(); ++row) {
+                const NodeId c = plain[p][row];
+                QCOMPARE(s.Child(p, row), c);
+                QCOMPARE(s.Row(c), std::uint32_t(row));
+                QCOMPARE(s.Parent(c), p);
+                QCOMPARE(std::string(s.Text(c)), texts[c]);
+            }
+        }
     }
 };
 
