@@ -25,16 +25,21 @@ extern "C" {
 
 /* The per-entry record that UnZipFindFirst and UnZipFindNext fill: 560 bytes. */
 typedef struct EntryInfo {
-    /* Entry data the caller does not read: CRC-32 (4), compressed size (4), uncompressed
-     * size (4), DOS date (2) and time (2), compression method (2), general purpose
-     * flags (2), index in the central directory (4), two reserved bytes (2). */
+    /* Entry data the caller does not read, little-endian, as the central header stores
+     * it (sizes are 0xFFFFFFFF when the real ones are in a ZIP64 extra field): CRC-32 (4),
+     * compressed size (4), uncompressed size (4), DOS date (2) and time (2), compression
+     * method (2), general purpose flags (2), index in the central directory counted from
+     * 0 (4), two zero bytes (2). */
     unsigned char data[26];
-    /* Entry name, UTF-8, NUL-terminated when shorter than the field; cut at a character
-     * boundary when the name does not fit. */
+    /* Entry name, UTF-8, always NUL-terminated: a longer name is cut to the whole
+     * characters that fit in 512 bytes. A NUL stored inside a name ends it. The bytes
+     * after the terminator are left as they were. */
     char szFileName[513];
-    /* Attributes as text ("d" for a folder, "" otherwise), NUL-terminated. */
+    /* Attributes as text: "d" for a folder (the name ends in "/" or "\\", or the MS-DOS
+     * folder attribute is set), "" otherwise. */
     char szAttribute[3];
-    /* Compression method as text ("store", "deflate", ... or "?"), NUL-terminated. */
+    /* Compression method as text: "store", "shrink", "reduce", "implode", "deflate",
+     * "defl64", "bzip2", "lzma", "zstd", "xz", "ppmd", "aes", or "?" for any other. */
     char szMode[8];
     /* Reserved text field, all zero. */
     char szReserved[8];
@@ -53,26 +58,33 @@ _Static_assert(sizeof(EntryInfo) == 560, "EntryInfo crosses the library boundary
 _Static_assert(offsetof(EntryInfo, szFileName) == 26, "name field at offset 26");
 #endif
 
-/* Mode for UnZipCheckArchive: 1 = full check of the central directory. */
+/* Mode for UnZipCheckArchive: 1 = full check of the central directory. Every mode
+ * gets the same check. */
 #define UNZIP_CHECK_FULL 1
-/* Mode for UnZipOpenArchive: names only; the library never reads entry data. */
+/* Mode for UnZipOpenArchive: names only. The library never reads entry data, whatever
+ * the mode. */
 #define UNZIP_OPEN_NAMES 0x800000
 
 /* Nonzero when path names a regular file holding a ZIP archive (an end record that
- * points at a well-formed central directory; zero entries pass). 0 otherwise. */
+ * points at a central directory starting with a well-formed header, or an empty
+ * archive). 0 otherwise, also for FIFOs, devices and anything else not a regular file,
+ * which are never read. Multi-disk archives are refused. */
 UNZIP32_API int32_t UnZipCheckArchive(const char *path, int32_t mode);
 
-/* Opens the archive for listing. Returns a positive handle, or 0 or a negative value
- * when the file is no readable archive. hwnd is not used. */
+/* Opens the archive for listing: reads its central directory into memory and closes
+ * the file. Returns a positive handle, or 0 when the file is no readable archive or
+ * 1024 archives are already open. hwnd is not used. */
 UNZIP32_API int32_t UnZipOpenArchive(int32_t hwnd, const char *path, int32_t mode);
 
 /* Starts a listing: 0 with record filled with the first entry that matches pattern,
- * nonzero when there is none or the handle is not open. "*.*" and "*" select every
- * entry; see the library's README for other patterns. */
+ * nonzero (record untouched) when there is none or the handle is not open. Entries come
+ * in central-directory order, each once. "*.*", "*" and a null pattern select every
+ * entry; otherwise the pattern must match the whole UTF-8 name, "*" standing for any run
+ * of characters ("/" included), "?" for one character, every other byte for itself. */
 UNZIP32_API int32_t UnZipFindFirst(int32_t handle, const char *pattern, EntryInfo *record);
 
-/* 0 with record filled with the next matching entry, nonzero at the end or when the
- * handle is not open. */
+/* 0 with record filled with the next matching entry, nonzero (record untouched) at the
+ * end, when the handle is not open, or before the handle's first UnZipFindFirst. */
 UNZIP32_API int32_t UnZipFindNext(int32_t handle, EntryInfo *record);
 
 /* Closes a handle. A handle of 0 or less, or one not open, is ignored. Returns 0 when a
@@ -80,9 +92,10 @@ UNZIP32_API int32_t UnZipFindNext(int32_t handle, EntryInfo *record);
 UNZIP32_API int32_t UnZipCloseArchive(int32_t handle);
 
 /* Runs a command line. Supported: "-l ARCHIVE" (also "-Z1 ARCHIVE"), which writes the
- * entry names, one per line, into output, never more than size bytes, always
- * NUL-terminated when size > 0. Results: 0 done; 1 output truncated; 2 usage error or
- * unsupported command; 3 not an archive. Paths with spaces go in double quotes. */
+ * entry names, each followed by a line feed, into output, never more than size bytes,
+ * always NUL-terminated when size > 0; only whole lines are written. Results: 0 done;
+ * 1 output truncated; 2 usage error or unsupported command; 3 not an archive. Arguments
+ * are separated by blanks; double quotes group (paths with spaces) and are dropped. */
 UNZIP32_API int32_t UnZip(int32_t hwnd, const char *cmdline, char *output, int32_t size);
 
 #ifdef __cplusplus

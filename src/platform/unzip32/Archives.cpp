@@ -1,0 +1,369 @@
+#include "Archives.h"
+
+#include <cstring>
+#include <fcntl.h>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+#include "CentralDirectory.h"
+#include "NameDecoder.h"
+#include "Wildcard.h"
+
+namespace unzip32 {
+
+namespace {
+
+// A handle is generation << kSlotBits | slot. The generation changes with every open of
+// a slot, so a handle kept after its close is refused instead of reaching the next
+// archive in that slot (until the generation wraps after about a million opens of it).
+constexpr int kSlotBits = 10;
+static_assert(kMaxOpenArchives == 1 << kSlotBits);
+constexpr uint32_t kGenerations = 1u << 20; // keeps every handle positive
+// A closed archive's storage is kept for the next one unless it is this large.
+constexpr size_t kKeepCapacity = size_t(32) << 20;
+
+struct Slot {
+    uint32_t generation = 0;
+    bool open = false;
+    bool listing = false; // FindFirst has run since the open
+    bool all = true;      // every entry matches
+    std::string pattern;
+    CentralDirectory directory;
+    HeaderCursor cursor;
+    uint32_t index = 0; // central-directory index of the next header
+};
+
+std::mutex gMutex;
+std::vector<std::unique_ptr<Slot>> gSlots;
+
+Slot *FindSlot(int32_t handle)
+{
+    if (handle <= 0)
+        return nullptr;
+    const uint32_t h = uint32_t(handle);
+    const size_t index = h & (kMaxOpenArchives - 1);
+    if (index >= gSlots.size())
+        return nullptr;
+    Slot *slot = gSlots[index].get();
+    return slot->open && slot->generation == h >> kSlotBits ? slot : nullptr;
+}
+
+struct FileKey {
+    dev_t device = 0;
+    ino_t inode = 0;
+    off_t size = 0;
+    timespec modified{}, changed{};
+};
+
+FileKey KeyOf(const struct stat &st) { return {st.st_dev, st.st_ino, st.st_size, st.st_mtim, st.st_ctim}; }
+
+bool operator==(const timespec &a, const timespec &b) { return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec; }
+
+bool operator==(const FileKey &a, const FileKey &b)
+{
+    return a.device == b.device && a.inode == b.inode && a.size == b.size &&
+           a.modified == b.modified && a.changed == b.changed;
+}
+
+// Forgets a directory; its storage stays for the next archive unless it is unusually
+// large.
+void Recycle(CentralDirectory &directory)
+{
+    if (directory.Capacity() > kKeepCapacity)
+        directory.Release();
+    else
+        directory.Reset();
+}
+
+// Per thread: scratch for file tails, the directory of the last successful check (the
+// reader checks an archive and opens it right after; the open takes this directory
+// instead of reading the file again when the file is unchanged), and the directory the
+// listing command reads.
+struct ThreadState {
+    Buffer tail;
+    CentralDirectory checked;
+    std::string checkedPath;
+    FileKey checkedKey;
+    bool checkedValid = false;
+    CentralDirectory listed;
+};
+thread_local ThreadState tState;
+
+// A descriptor for a regular file, or -1. Non-blocking, so that opening a FIFO never
+// waits for a writer; without a controlling-terminal side effect on a tty.
+int OpenRegular(const char *path, struct stat &st)
+{
+    const int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0)
+        return -1;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < 0) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+bool LoadFile(const char *path, CentralDirectory &directory, struct stat &st)
+{
+    const int fd = OpenRegular(path, st);
+    if (fd < 0)
+        return false;
+    FileSource source(fd, uint64_t(st.st_size));
+    const bool ok = directory.Load(source, tState.tail);
+    close(fd);
+    return ok;
+}
+
+// Moves a loaded directory into a free slot; directory gets the slot's old storage.
+int32_t Publish(CentralDirectory &directory)
+{
+    std::lock_guard lock(gMutex);
+    // The lowest free slot, so that one archive at a time always reuses the same storage.
+    size_t index = 0;
+    while (index < gSlots.size() && gSlots[index]->open)
+        ++index;
+    if (index == gSlots.size()) {
+        if (index == size_t(kMaxOpenArchives))
+            return 0;
+        gSlots.push_back(std::make_unique<Slot>());
+    }
+    Slot &slot = *gSlots[index];
+    slot.directory.swap(directory);
+    Recycle(directory);
+    slot.generation = slot.generation + 1 < kGenerations ? slot.generation + 1 : 1;
+    slot.open = true;
+    slot.listing = false;
+    return int32_t(slot.generation << kSlotBits | index);
+}
+
+// Method names padded to the 8-byte field, so that each is one fixed-size copy.
+const char (&MethodName(uint16_t method))[8]
+{
+    static const char names[][8] = {"store", "shrink", "reduce", "implode", "deflate", "defl64",
+                                    "bzip2", "lzma",   "zstd",   "xz",      "ppmd",    "aes", "?"};
+    switch (method) {
+    case 0: return names[0];
+    case 1: return names[1];
+    case 2: case 3: case 4: case 5: return names[2];
+    case 6: return names[3];
+    case 8: return names[4];
+    case 9: return names[5];
+    case 12: return names[6];
+    case 14: return names[7];
+    case 93: return names[8];
+    case 95: return names[9];
+    case 98: return names[10];
+    case 99: return names[11];
+    default: return names[12];
+    }
+}
+
+// Fills every field but the name, which is already in record.szFileName. Field by field
+// rather than clearing all 560 bytes first: this runs once per entry.
+void FillRecord(const CentralHeader &h, uint32_t index, size_t nameSize, EntryInfo &record)
+{
+    unsigned char *d = record.data;
+    std::memcpy(d, h.fixed + 16, 12);     // CRC-32, compressed size, uncompressed size
+    std::memcpy(d + 12, h.fixed + 14, 2); // date
+    std::memcpy(d + 14, h.fixed + 12, 2); // time
+    std::memcpy(d + 16, h.fixed + 10, 2); // method
+    std::memcpy(d + 18, h.fixed + 8, 2);  // flags
+    for (int i = 0; i < 4; ++i)
+        d[20 + i] = static_cast<unsigned char>(index >> (8 * i));
+    d[24] = d[25] = 0;
+    const char *name = record.szFileName;
+    // Folders end in a separator; some writers only set the MS-DOS folder attribute.
+    const bool folder = (nameSize > 0 && (name[nameSize - 1] == '/' || name[nameSize - 1] == '\\')) ||
+                        (h.ExternalAttributes() & 0x10) != 0;
+    record.szAttribute[0] = folder ? 'd' : '\0';
+    record.szAttribute[1] = record.szAttribute[2] = '\0';
+    std::memcpy(record.szMode, MethodName(h.Method()), sizeof record.szMode);
+    std::memset(record.szReserved, 0, sizeof record.szReserved);
+    std::memset(record.pad, 0, sizeof record.pad);
+}
+
+int32_t NextMatch(Slot &slot, EntryInfo *record)
+{
+    CentralHeader h;
+    char candidate[kNameFieldSize];
+    // Without a pattern every header is a match, so its name goes straight into the record.
+    char *name = slot.all ? record->szFileName : candidate;
+    while (slot.cursor.Next(h)) {
+        const uint32_t index = slot.index;
+        if (slot.index != UINT32_MAX)
+            ++slot.index;
+        const size_t size = DecodeEntryName(h.name, h.nameSize, h.extra, h.extraSize, name);
+        if (!slot.all) {
+            if (!MatchWildcard(slot.pattern, std::string_view(name, size)))
+                continue;
+            std::memcpy(record->szFileName, name, size + 1);
+        }
+        FillRecord(h, index, size, *record);
+        return 0;
+    }
+    return 1;
+}
+
+// Splits at blanks; double quotes group, and are dropped. False for an unclosed quote.
+bool SplitCommand(const char *line, std::vector<std::string> &args)
+{
+    std::string current;
+    bool quoted = false, any = false;
+    for (const char *p = line; *p; ++p) {
+        if (*p == '"') {
+            quoted = !quoted;
+            any = true;
+        } else if (!quoted && (*p == ' ' || *p == '\t')) {
+            if (any)
+                args.push_back(std::move(current));
+            current.clear();
+            any = false;
+        } else {
+            current += *p;
+            any = true;
+        }
+    }
+    if (any)
+        args.push_back(std::move(current));
+    return !quoted;
+}
+
+} // namespace
+
+int32_t CheckArchive(const char *path)
+{
+    ThreadState &t = tState;
+    t.checkedValid = false;
+    if (!path)
+        return 0;
+    struct stat st;
+    if (!LoadFile(path, t.checked, st))
+        return 0;
+    t.checkedPath.assign(path);
+    t.checkedKey = KeyOf(st);
+    t.checkedValid = true;
+    return 1;
+}
+
+int32_t OpenArchive(const char *path)
+{
+    ThreadState &t = tState;
+    if (!path) {
+        t.checkedValid = false;
+        return 0;
+    }
+    bool ready = false;
+    if (t.checkedValid && t.checkedPath == path) {
+        // stat follows links as open does; an unchanged file needs no second read.
+        struct stat st;
+        ready = stat(path, &st) == 0 && S_ISREG(st.st_mode) && KeyOf(st) == t.checkedKey;
+    }
+    t.checkedValid = false;
+    if (!ready) {
+        struct stat st;
+        if (!LoadFile(path, t.checked, st))
+            return 0;
+    }
+    return Publish(t.checked);
+}
+
+int32_t CheckArchiveBytes(const void *data, size_t size)
+{
+    ThreadState &t = tState;
+    t.checkedValid = false;
+    MemorySource source(data, data ? size : 0);
+    return t.checked.Load(source, t.tail) ? 1 : 0;
+}
+
+int32_t OpenArchiveBytes(const void *data, size_t size)
+{
+    ThreadState &t = tState;
+    t.checkedValid = false;
+    MemorySource source(data, data ? size : 0);
+    if (!t.checked.Load(source, t.tail))
+        return 0;
+    return Publish(t.checked);
+}
+
+int32_t FindFirst(int32_t handle, const char *pattern, EntryInfo *record)
+{
+    if (!record)
+        return 1;
+    std::lock_guard lock(gMutex);
+    Slot *slot = FindSlot(handle);
+    if (!slot)
+        return 1;
+    slot->cursor = slot->directory.Headers();
+    slot->index = 0;
+    slot->listing = true;
+    slot->all = !pattern || std::strcmp(pattern, "*") == 0 || std::strcmp(pattern, "*.*") == 0;
+    if (!slot->all)
+        slot->pattern.assign(pattern);
+    return NextMatch(*slot, record);
+}
+
+int32_t FindNext(int32_t handle, EntryInfo *record)
+{
+    if (!record)
+        return 1;
+    std::lock_guard lock(gMutex);
+    Slot *slot = FindSlot(handle);
+    if (!slot || !slot->listing)
+        return 1;
+    return NextMatch(*slot, record);
+}
+
+int32_t CloseArchive(int32_t handle)
+{
+    std::lock_guard lock(gMutex);
+    Slot *slot = FindSlot(handle);
+    if (!slot)
+        return 1;
+    slot->open = false;
+    slot->listing = false;
+    slot->cursor = HeaderCursor();
+    Recycle(slot->directory);
+    return 0;
+}
+
+int32_t RunCommand(const char *cmdline, char *output, int32_t size)
+{
+    const bool writable = output && size > 0;
+    if (writable)
+        output[0] = '\0';
+    std::vector<std::string> args;
+    if (!cmdline || !SplitCommand(cmdline, args) || args.size() != 2 ||
+        (args[0] != "-l" && args[0] != "-Z1"))
+        return 2;
+    ThreadState &t = tState;
+    struct stat st;
+    if (!LoadFile(args[1].c_str(), t.listed, st))
+        return 3;
+    // Whole lines only, so that a cut listing never ends in part of a name.
+    const size_t room = writable ? size_t(size) - 1 : 0;
+    size_t used = 0;
+    bool truncated = false;
+    HeaderCursor cursor = t.listed.Headers();
+    CentralHeader h;
+    char name[kNameFieldSize];
+    while (cursor.Next(h)) {
+        const size_t n = DecodeEntryName(h.name, h.nameSize, h.extra, h.extraSize, name);
+        if (room - used < n + 1) {
+            truncated = true;
+            break;
+        }
+        std::memcpy(output + used, name, n);
+        output[used + n] = '\n';
+        used += n + 1;
+    }
+    if (writable)
+        output[used] = '\0';
+    Recycle(t.listed);
+    return truncated ? 1 : 0;
+}
+
+} // namespace unzip32

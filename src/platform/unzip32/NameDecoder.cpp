@@ -1,0 +1,335 @@
+#include "NameDecoder.h"
+
+#include <array>
+#include <cstring>
+#include <optional>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+#include <unicode/ucnv.h>
+#include <unicode/ucnv_cb.h>
+#include <unicode/utf16.h>
+
+#include "ZipBytes.h"
+
+namespace unzip32 {
+
+namespace {
+
+constexpr size_t kMaxText = kNameFieldSize - 1;
+constexpr uint16_t kUnicodePathId = 0x7075;
+
+// Strict UTF-8 as a shift automaton: row b holds, for every state, the next state after
+// byte b, each 6 bits wide at the offset that is the state's own value. A byte then
+// costs a load, a shift and a mask, and no branch. The states: accept, reject, one or
+// two continuation bytes to go, and the four leads whose second byte has a narrower
+// range (E0: no overlongs, ED: no surrogates, F0: no overlongs, F4: not past U+10FFFF),
+// and F1..F3.
+enum : uint64_t { kAccept = 0, kReject = 6 };
+constexpr std::array<uint64_t, 256> MakeUtf8Dfa()
+{
+    enum { Accept, Reject, One, Two, AfterE0, AfterED, AfterF0, Three, AfterF4, States };
+    std::array<uint64_t, 256> table{};
+    for (int b = 0; b < 256; ++b) {
+        int next[States];
+        for (int &n : next)
+            n = Reject;
+        if (b < 0x80) {
+            next[Accept] = Accept;
+        } else if (b < 0xC0) {
+            next[One] = Accept;
+            next[Two] = One;
+            next[Three] = Two;
+            next[AfterE0] = b >= 0xA0 ? One : Reject;
+            next[AfterED] = b < 0xA0 ? One : Reject;
+            next[AfterF0] = b >= 0x90 ? Two : Reject;
+            next[AfterF4] = b < 0x90 ? Two : Reject;
+        } else if (b >= 0xC2 && b <= 0xDF) {
+            next[Accept] = One;
+        } else if (b >= 0xE0 && b <= 0xEF) {
+            next[Accept] = b == 0xE0 ? AfterE0 : b == 0xED ? AfterED : Two;
+        } else if (b >= 0xF0 && b <= 0xF4) {
+            next[Accept] = b == 0xF0 ? AfterF0 : b == 0xF4 ? AfterF4 : Three;
+        }
+        uint64_t row = 0;
+        for (int state = 0; state < States; ++state)
+            row |= uint64_t(next[state] * 6) << (state * 6);
+        table[size_t(b)] = row;
+    }
+    return table;
+}
+constexpr std::array<uint64_t, 256> kUtf8Dfa = MakeUtf8Dfa();
+
+// Slicing by eight: table k advances the CRC over a byte followed by k zero bytes.
+using CrcTables = std::array<std::array<uint32_t, 256>, 8>;
+constexpr CrcTables MakeCrcTables()
+{
+    CrcTables t{};
+    for (uint32_t i = 0; i < 256; ++i) {
+        uint32_t c = i;
+        for (int k = 0; k < 8; ++k)
+            c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+        t[0][i] = c;
+    }
+    for (uint32_t i = 0; i < 256; ++i)
+        for (size_t k = 1; k < 8; ++k)
+            t[k][i] = t[0][t[k - 1][i] & 0xFF] ^ (t[k - 1][i] >> 8);
+    return t;
+}
+constexpr CrcTables kCrc = MakeCrcTables();
+
+// True when every byte is in 0x01..0x7F: most names are, and then they need neither the
+// search for a NUL nor the UTF-8 check. Blocks of 16 or 8 bytes, the last one
+// overlapping, rather than a loop per byte whose branches a short name keeps mispredicting.
+bool PlainAscii(const unsigned char *s, size_t n)
+{
+#if defined(__SSE2__)
+    if (n >= 16) {
+        const __m128i zero = _mm_setzero_si128();
+        __m128i bad = zero;
+        for (size_t i = 0; n - i > 16; i += 16) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(s + i));
+            bad = _mm_or_si128(bad, _mm_or_si128(v, _mm_cmpeq_epi8(v, zero)));
+        }
+        const __m128i last = _mm_loadu_si128(reinterpret_cast<const __m128i *>(s + n - 16));
+        bad = _mm_or_si128(bad, _mm_or_si128(last, _mm_cmpeq_epi8(last, zero)));
+        return _mm_movemask_epi8(bad) == 0;
+    }
+#endif
+    // Eight bytes at a time, the last eight overlapping; a zero byte shows up in
+    // (w - 0x01..01) & ~w, as does any byte of 0x80 or more, which fails anyway.
+    constexpr uint64_t ones = 0x0101010101010101ull, highs = 0x8080808080808080ull;
+    uint64_t bad = 0, w;
+    size_t i = 0;
+    if (n >= 8) {
+        for (; n - i > 8; i += 8) {
+            std::memcpy(&w, s + i, 8);
+            bad |= w | ((w - ones) & ~w);
+        }
+        std::memcpy(&w, s + n - 8, 8);
+        return ((bad | w | ((w - ones) & ~w)) & highs) == 0;
+    }
+    for (; i < n; ++i)
+        bad |= s[i] == 0 ? 0x80 : s[i];
+    return (bad & highs) == 0;
+}
+
+size_t BeforeNul(const unsigned char *s, size_t n)
+{
+    const void *nul = std::memchr(s, 0, n);
+    return nul ? size_t(static_cast<const unsigned char *>(nul) - s) : n;
+}
+
+// The longest prefix of the valid UTF-8 s (longer than kMaxText) that ends between
+// characters and fits. Out of line on purpose: with the length unknown to the compiler,
+// the copy in CopyWholeCharacters becomes a call to the C library's memcpy, several times
+// faster on short names than the inline "rep movs" GCC emits for a bounded length.
+[[gnu::noinline]] size_t FittingPrefix(const unsigned char *s)
+{
+    size_t n = kMaxText;
+    while (n > 0 && (s[n] & 0xC0) == 0x80)
+        --n;
+    return n;
+}
+
+size_t CopyWholeCharacters(const unsigned char *s, size_t n, char *field)
+{
+    if (n > kMaxText)
+        n = FittingPrefix(s);
+    std::memcpy(field, s, n);
+    field[n] = '\0';
+    return n;
+}
+
+bool UnicodePath(const unsigned char *name, size_t nameSize, const unsigned char *extra,
+                 size_t extraSize, const unsigned char *&text, size_t &textSize)
+{
+    size_t pos = 0;
+    while (extraSize - pos >= 4) {
+        const uint16_t id = Le16(extra + pos), size = Le16(extra + pos + 2);
+        pos += 4;
+        if (size > extraSize - pos)
+            return false;
+        if (id == kUnicodePathId) {
+            // Only the first such field counts. An empty text is no better than the
+            // stored name.
+            const unsigned char *d = extra + pos;
+            if (size < 6 || d[0] != 1 || Le32(d + 1) != Crc32(name, nameSize))
+                return false;
+            text = d + 5;
+            textSize = BeforeNul(text, size - 5);
+            return textSize > 0 && IsStrictUtf8(text, textSize);
+        }
+        pos += size;
+    }
+    return false;
+}
+
+// ICU's default turns a lone undecodable byte into U+001A, a control character that
+// would end up in a file name; U+FFFD says what happened.
+void SubstituteReplacementCharacter(const void *, UConverterToUnicodeArgs *args, const char *,
+                                    int32_t, UConverterCallbackReason reason, UErrorCode *err)
+{
+    if (reason > UCNV_IRREGULAR)
+        return;
+    static const UChar replacement = 0xFFFD;
+    *err = U_ZERO_ERROR;
+    ucnv_cbToUWriteUChars(args, &replacement, 1, 0, err);
+}
+
+// Code page 932 exactly as ICU's windows-31j converter decodes it, read out of the
+// converter once per process, pair of bytes by pair of bytes: a name then costs a few
+// table lookups instead of a converter call.
+class Cp932Table {
+public:
+    Cp932Table()
+    {
+        UErrorCode err = U_ZERO_ERROR;
+        UConverter *converter = ucnv_open("windows-31j", &err);
+        if (U_SUCCESS(err))
+            ucnv_setToUCallBack(converter, SubstituteReplacementCharacter, nullptr, nullptr,
+                                nullptr, &err);
+        if (U_FAILURE(err)) {
+            if (converter)
+                ucnv_close(converter);
+            // Without ICU's data, ASCII is still readable.
+            for (int b = 0; b < 256; ++b)
+                single_[b] = b < 0x80 ? char16_t(b) : kReplacement;
+            return;
+        }
+        int rows = 0;
+        for (int b = 0; b < 256; ++b) {
+            const unsigned char alone[1] = {uint8_t(b)};
+            single_[b] = Decode(converter, alone, 1).value_or(kReplacement);
+            // A lead byte takes the next byte with it; 0x41 is a trail byte for every one.
+            const unsigned char probe[2] = {uint8_t(b), 0x41};
+            if (!Decode(converter, probe, 2) || rows == kMaxLeads)
+                continue;
+            row_[b] = uint8_t(++rows);
+            for (int t = 0; t < 256; ++t) {
+                const unsigned char both[2] = {uint8_t(b), uint8_t(t)};
+                pairs_[rows - 1][t] = Decode(converter, both, 2).value_or(kLeadAlone);
+            }
+        }
+        ucnv_close(converter);
+    }
+
+    // Decodes s[0, n) into field, whole characters only, at most kMaxText bytes.
+    size_t Decode(const unsigned char *s, size_t n, char *field) const
+    {
+        size_t out = 0;
+        for (size_t i = 0; i < n;) {
+            char16_t c;
+            const uint8_t row = row_[s[i]];
+            if (row == 0) {
+                c = single_[s[i++]];
+            } else if (i + 1 == n) {
+                c = kReplacement; // cut after a lead byte
+                ++i;
+            } else {
+                c = pairs_[row - 1][s[i + 1]];
+                if (c == kLeadAlone) {
+                    c = kReplacement;
+                    ++i; // the second byte starts over
+                } else {
+                    i += 2;
+                }
+            }
+            const size_t len = c < 0x80 ? 1 : c < 0x800 ? 2 : 3;
+            if (out + len > kMaxText)
+                break;
+            if (len == 1) {
+                field[out] = char(c);
+            } else if (len == 2) {
+                field[out] = char(0xC0 | c >> 6);
+                field[out + 1] = char(0x80 | (c & 0x3F));
+            } else {
+                field[out] = char(0xE0 | c >> 12);
+                field[out + 1] = char(0x80 | (c >> 6 & 0x3F));
+                field[out + 2] = char(0x80 | (c & 0x3F));
+            }
+            out += len;
+        }
+        field[out] = '\0';
+        return out;
+    }
+
+private:
+    static constexpr char16_t kReplacement = 0xFFFD;
+    // In pairs_: the lead byte is a bad character by itself and the next byte starts
+    // over. No pair decodes to U+0000, since 0x00 is never a second byte.
+    static constexpr char16_t kLeadAlone = 0;
+    static constexpr int kMaxLeads = 64; // code page 932 has 60
+
+    // The one UTF-16 unit that all n bytes decode to, if that is what they do. Code page
+    // 932 decodes to the BMP only, without surrogates.
+    static std::optional<char16_t> Decode(UConverter *converter, const unsigned char *s, int n)
+    {
+        UChar units[4];
+        UErrorCode err = U_ZERO_ERROR;
+        const int32_t count = ucnv_toUChars(converter, units, 4, reinterpret_cast<const char *>(s), n, &err);
+        if (U_FAILURE(err) || count != 1 || U16_IS_SURROGATE(units[0]))
+            return std::nullopt;
+        return char16_t(units[0]);
+    }
+
+    char16_t single_[256];
+    uint8_t row_[256] = {}; // 0: not a lead byte; otherwise 1 + index into pairs_
+    char16_t pairs_[kMaxLeads][256];
+};
+
+} // namespace
+
+size_t DecodeCp932(const unsigned char *s, size_t n, char *field)
+{
+    static const Cp932Table table; // built at the first name that needs it
+    return table.Decode(s, n, field);
+}
+
+uint32_t Crc32(const unsigned char *s, size_t n)
+{
+    uint32_t c = 0xFFFFFFFFu;
+    for (; n >= 8; s += 8, n -= 8) {
+        const uint32_t low = c ^ Le32(s), high = Le32(s + 4);
+        c = kCrc[7][low & 0xFF] ^ kCrc[6][low >> 8 & 0xFF] ^ kCrc[5][low >> 16 & 0xFF] ^
+            kCrc[4][low >> 24] ^ kCrc[3][high & 0xFF] ^ kCrc[2][high >> 8 & 0xFF] ^
+            kCrc[1][high >> 16 & 0xFF] ^ kCrc[0][high >> 24];
+    }
+    for (; n > 0; ++s, --n)
+        c = kCrc[0][(c ^ *s) & 0xFF] ^ (c >> 8);
+    return c ^ 0xFFFFFFFFu;
+}
+
+bool IsStrictUtf8(const unsigned char *s, size_t n)
+{
+    uint64_t state = kAccept;
+    size_t i = 0;
+    // A check for the error state every 16 bytes lets a name in another encoding fail
+    // early without a branch per byte.
+    while (n - i >= 16) {
+        for (size_t end = i + 16; i < end; ++i)
+            state = kUtf8Dfa[s[i]] >> state & 63;
+        if (state == kReject)
+            return false;
+    }
+    for (; i < n; ++i)
+        state = kUtf8Dfa[s[i]] >> state & 63;
+    return state == kAccept;
+}
+
+size_t DecodeEntryName(const unsigned char *name, size_t nameSize, const unsigned char *extra,
+                       size_t extraSize, char *field)
+{
+    const unsigned char *text;
+    size_t textSize;
+    if (extraSize >= 4 + 6 && UnicodePath(name, nameSize, extra, extraSize, text, textSize))
+        return CopyWholeCharacters(text, textSize, field);
+    if (PlainAscii(name, nameSize))
+        return CopyWholeCharacters(name, nameSize, field);
+    nameSize = BeforeNul(name, nameSize);
+    if (IsStrictUtf8(name, nameSize))
+        return CopyWholeCharacters(name, nameSize, field);
+    return DecodeCp932(name, nameSize, field);
+}
+
+} // namespace unzip32

@@ -1,0 +1,347 @@
+// The library's parts on their own: the name decoder, pattern matching, and how the
+// directory reader reads.
+#include <QRandomGenerator>
+#include <QStringDecoder>
+#include <QTest>
+#include <unicode/ucnv.h>
+#include <unicode/ucnv_cb.h>
+
+#include "CentralDirectory.h"
+#include "NameDecoder.h"
+#include "Wildcard.h"
+#include "ZipWriter.h"
+
+using testsupport::ArchiveOf;
+using testsupport::ZipArchive;
+
+namespace {
+
+const unsigned char *Bytes(const QByteArray &b) { return reinterpret_cast<const unsigned char *>(b.constData()); }
+
+bool QtAcceptsUtf8(const QByteArray &b)
+{
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    const QString s = decoder.decode(b);
+    return !decoder.hasError();
+}
+
+// Counts the reads the directory reader makes.
+class CountingSource final : public unzip32::ByteSource {
+public:
+    explicit CountingSource(const QByteArray &bytes) : inner_(bytes.constData(), size_t(bytes.size())) {}
+    uint64_t Size() const override { return inner_.Size(); }
+    bool ReadAt(unsigned char *dst, size_t n, uint64_t off) override
+    {
+        ++reads;
+        bytes += n;
+        return inner_.ReadAt(dst, n, off);
+    }
+    int reads = 0;
+    uint64_t bytes = 0;
+
+private:
+    unzip32::MemorySource inner_;
+};
+
+QByteArray Decode(const QByteArray &name, const QByteArray &extra = {})
+{
+    char field[unzip32::kNameFieldSize];
+    std::memset(field, 0x7F, sizeof field);
+    const size_t n = unzip32::DecodeEntryName(Bytes(name), size_t(name.size()), Bytes(extra),
+                                              size_t(extra.size()), field);
+    if (n >= unzip32::kNameFieldSize || field[n] != '\0' || std::strlen(field) != n)
+        return "<bad termination>";
+    return QByteArray(field, qsizetype(n));
+}
+
+// What ICU's converter makes of b, bad bytes as U+FFFD, cut to the field as the library
+// cuts names.
+QByteArray IcuCp932(const QByteArray &b)
+{
+    static UConverter *converter = [] {
+        UErrorCode err = U_ZERO_ERROR;
+        UConverter *c = ucnv_open("windows-31j", &err);
+        ucnv_setToUCallBack(
+            c,
+            [](const void *, UConverterToUnicodeArgs *args, const char *, int32_t,
+               UConverterCallbackReason reason, UErrorCode *e) {
+                static const UChar replacement = 0xFFFD;
+                if (reason <= UCNV_IRREGULAR) {
+                    *e = U_ZERO_ERROR;
+                    ucnv_cbToUWriteUChars(args, &replacement, 1, 0, e);
+                }
+            },
+            nullptr, nullptr, nullptr, &err);
+        return U_SUCCESS(err) ? c : nullptr;
+    }();
+    if (!converter)
+        return "<no converter>";
+    std::vector<UChar> units(size_t(b.size()) + 1);
+    UErrorCode err = U_ZERO_ERROR;
+    const int32_t n = ucnv_toUChars(converter, units.data(), int32_t(units.size()), b.constData(),
+                                    int32_t(b.size()), &err);
+    QByteArray text = QString::fromUtf16(reinterpret_cast<const char16_t *>(units.data()), n).toUtf8();
+    if (text.size() > 512) {
+        int cut = 512;
+        while ((uchar(text[cut]) & 0xC0) == 0x80)
+            --cut;
+        text.truncate(cut);
+    }
+    return text;
+}
+
+QByteArray TableCp932(const QByteArray &b)
+{
+    char field[unzip32::kNameFieldSize];
+    const size_t n = unzip32::DecodeCp932(Bytes(b), size_t(b.size()), field);
+    return QByteArray(field, qsizetype(n));
+}
+
+} // namespace
+
+class TestUnZip32Core : public QObject {
+    Q_OBJECT
+private slots:
+    void strictUtf8_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<bool>("valid");
+        QTest::newRow("empty") << QByteArray() << true;
+        QTest::newRow("ascii, long") << QByteArray("abcdefghijklmnopqrstuvwxyz/0123456789") << true;
+        QTest::newRow("two bytes") << QByteArray("\xC3\xA9") << true;
+        QTest::newRow("three bytes") << QByteArray("\xE6\x97\xA5") << true;
+        QTest::newRow("four bytes") << QByteArray("\xF0\x9F\x98\x80") << true;
+        QTest::newRow("U+10FFFF") << QByteArray("\xF4\x8F\xBF\xBF") << true;
+        QTest::newRow("past U+10FFFF") << QByteArray("\xF4\x90\x80\x80") << false;
+        QTest::newRow("F5 lead") << QByteArray("\xF5\x80\x80\x80") << false;
+        QTest::newRow("overlong slash") << QByteArray("\xC0\xAF") << false;
+        QTest::newRow("overlong C1") << QByteArray("\xC1\xBF") << false;
+        QTest::newRow("overlong three") << QByteArray("\xE0\x80\xAF") << false;
+        QTest::newRow("overlong four") << QByteArray("\xF0\x80\x80\xAF") << false;
+        QTest::newRow("surrogate") << QByteArray("\xED\xA0\x80") << false;
+        QTest::newRow("last before surrogates") << QByteArray("\xED\x9F\xBF") << true;
+        QTest::newRow("lone continuation") << QByteArray("abcdefgh\x80") << false;
+        QTest::newRow("cut sequence at the end") << QByteArray("abc\xE6\x97") << false;
+        QTest::newRow("bad continuation") << QByteArray("\xE6\x41\xA5") << false;
+        QTest::newRow("cp932") << QByteArray("\x95\x5C") << false;
+        QTest::newRow("high byte after eight ascii") << QByteArray("12345678\xFF") << false;
+    }
+    void strictUtf8()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(bool, valid);
+        QCOMPARE(unzip32::IsStrictUtf8(Bytes(bytes), size_t(bytes.size())), valid);
+    }
+
+    // Qt's decoder is strict too: both must agree on any bytes.
+    void strictUtf8AgreesWithQt()
+    {
+        const uchar edges[] = {0x00, 0x41, 0x7F, 0x80, 0x8F, 0x90, 0x9F, 0xA0, 0xBF, 0xC0, 0xC1, 0xC2,
+                               0xDF, 0xE0, 0xE1, 0xEC, 0xED, 0xEE, 0xEF, 0xF0, 0xF1, 0xF3, 0xF4, 0xF5, 0xFF};
+        QRandomGenerator random(8);
+        for (int round = 0; round < 200000; ++round) {
+            // Lengths around 16 and 32 cross the automaton's block boundary.
+            QByteArray b(int(random.bounded(round % 2 ? 6 : 40)), 'a');
+            for (char &c : b)
+                if (random.bounded(3) != 0)
+                    c = char(edges[random.bounded(int(sizeof edges))]);
+            QCOMPARE(unzip32::IsStrictUtf8(Bytes(b), size_t(b.size())), QtAcceptsUtf8(b));
+        }
+    }
+
+    void crc32()
+    {
+        // The check value of CRC-32/ISO-HDLC, and the test writer's bitwise version at
+        // every length around the eight-byte steps.
+        QCOMPARE(unzip32::Crc32(Bytes("123456789"), 9), 0xCBF43926u);
+        const QByteArray sample = "表示.txt and a little more text";
+        for (int n = 0; n <= sample.size(); ++n)
+            QCOMPARE(unzip32::Crc32(Bytes(sample), size_t(n)), testsupport::ZipCrc32(sample.left(n)));
+    }
+
+    // Wherever a long name is cut, the cut falls between characters and as late as possible.
+    void cutsAtCharacterBoundaries_data()
+    {
+        QTest::addColumn<QByteArray>("unit"); // as stored
+        QTest::addColumn<QByteArray>("shown"); // as decoded
+        QTest::newRow("ascii") << QByteArray("a") << QByteArray("a");
+        QTest::newRow("two-byte utf8") << QByteArray("é") << QByteArray("é");
+        QTest::newRow("three-byte utf8") << QByteArray("あ") << QByteArray("あ");
+        QTest::newRow("four-byte utf8") << QByteArray("😀") << QByteArray("😀");
+        QTest::newRow("cp932 kanji") << QByteArray("\x95\x5C") << QByteArray("表");
+        QTest::newRow("cp932 half-width") << QByteArray("\xB1") << QByteArray("ｱ");
+    }
+    void cutsAtCharacterBoundaries()
+    {
+        QFETCH(QByteArray, unit);
+        QFETCH(QByteArray, shown);
+        for (int lead = 0; lead < 4; ++lead) {
+            for (int count = 100; count < 800; count += 37) {
+                const QByteArray name = QByteArray(lead, 'x') + unit.repeated(count);
+                const QByteArray got = Decode(name);
+                const QByteArray full = QByteArray(lead, 'x') + shown.repeated(count);
+                const int fits = full.size() <= 512 ? count : (512 - lead) / int(shown.size());
+                QCOMPARE(got, QByteArray(lead, 'x') + shown.repeated(fits));
+            }
+        }
+    }
+
+    // Short and long names take different paths through the ASCII check: a NUL or a high
+    // byte anywhere must be seen on each of them.
+    void asciiCheckSeesEveryPosition()
+    {
+        for (int size = 1; size <= 40; ++size) {
+            for (int at = 0; at < size; ++at) {
+                QByteArray name(size, 'n');
+                name[at] = '\0';
+                QCOMPARE(Decode(name), name.left(at));
+                name[at] = char(0xB1); // half-width katakana in code page 932
+                QCOMPARE(Decode(name), QByteArray(at, 'n') + "ｱ" + QByteArray(size - at - 1, 'n'));
+            }
+        }
+    }
+
+    // Whatever the bytes, the field holds strict UTF-8 and its terminator.
+    void anyBytesGiveCleanText()
+    {
+        QRandomGenerator random(20240101);
+        for (int round = 0; round < 3000; ++round) {
+            QByteArray name(int(random.bounded(900)), '\0');
+            for (char &c : name)
+                c = char(random.bounded(256));
+            if (round % 3 == 0)
+                name.replace('\0', 'z');
+            QByteArray extra;
+            if (round % 5 == 0)
+                extra = testsupport::UnicodePathField(name, name.left(40));
+            const QByteArray got = Decode(name, extra);
+            QVERIFY2(got != "<bad termination>", qPrintable(name.toHex()));
+            QVERIFY(got.size() <= 512);
+            QVERIFY2(unzip32::IsStrictUtf8(Bytes(got), size_t(got.size())), qPrintable(name.toHex()));
+            QVERIFY(QtAcceptsUtf8(got));
+        }
+    }
+
+    // The lookup tables decode exactly as ICU's converter does: every byte, every pair,
+    // and many short runs of the bytes where code page 932 has its edges.
+    void cp932TablesMatchIcu()
+    {
+        for (int b = 0; b < 256; ++b)
+            QCOMPARE(TableCp932(QByteArray(1, char(b))), IcuCp932(QByteArray(1, char(b))));
+        for (int pair = 0; pair < 65536; ++pair) {
+            const QByteArray b{char(pair >> 8), char(pair & 0xFF)};
+            const QByteArray table = TableCp932(b), icu = IcuCp932(b);
+            if (table != icu)
+                QFAIL(qPrintable(b.toHex() + ": " + table.toHex() + " != " + icu.toHex()));
+        }
+        const uchar edges[] = {0x00, 0x1A, 0x40, 0x41, 0x5C, 0x7E, 0x7F, 0x80, 0x81, 0x9F, 0xA0, 0xA1,
+                               0xDF, 0xE0, 0xEA, 0xEB, 0xED, 0xEF, 0xF0, 0xF9, 0xFA, 0xFC, 0xFD, 0xFF};
+        QRandomGenerator random(932);
+        for (int round = 0; round < 100000; ++round) {
+            QByteArray b(1 + int(random.bounded(9)), '\0');
+            for (char &c : b)
+                c = char(random.bounded(4) ? edges[random.bounded(int(sizeof edges))] : random.bounded(256));
+            QCOMPARE(TableCp932(b), IcuCp932(b));
+        }
+        // Long names: the cut falls where ICU's whole text would be cut.
+        for (const QByteArray &unit : {QByteArray("\x95\x5C"), QByteArray("\x81\xB1"), QByteArray("\x80")})
+            for (int count = 160; count < 260; ++count)
+                QCOMPARE(TableCp932("ab" + unit.repeated(count)), IcuCp932("ab" + unit.repeated(count)));
+    }
+
+    void wildcards_data()
+    {
+        QTest::addColumn<QByteArray>("pattern");
+        QTest::addColumn<QByteArray>("name");
+        QTest::addColumn<bool>("match");
+        QTest::newRow("star dot star, no dot") << QByteArray("*.*") << QByteArray("README") << true;
+        QTest::newRow("star, empty name") << QByteArray("*") << QByteArray("") << true;
+        QTest::newRow("suffix") << QByteArray("*.txt") << QByteArray("a/b.txt") << true;
+        QTest::newRow("suffix mismatch") << QByteArray("*.txt") << QByteArray("a.txt.gz") << false;
+        QTest::newRow("backtracking") << QByteArray("*a*b") << QByteArray("xaxxbxab") << true;
+        QTest::newRow("backtracking fails") << QByteArray("*a*b") << QByteArray("xaxxbxa") << false;
+        QTest::newRow("question mark, multibyte") << QByteArray("?") << QByteArray("表") << true;
+        QTest::newRow("question mark needs a character") << QByteArray("a?") << QByteArray("a") << false;
+        QTest::newRow("star then multibyte") << QByteArray("*示") << QByteArray("表示") << true;
+        QTest::newRow("literal") << QByteArray("a.c") << QByteArray("abc") << false;
+        QTest::newRow("many stars") << QByteArray("**********x") << QByteArray(5000, 'a') << false;
+        QTest::newRow("trailing stars") << QByteArray("a**") << QByteArray("a") << true;
+    }
+    void wildcards()
+    {
+        QFETCH(QByteArray, pattern);
+        QFETCH(QByteArray, name);
+        QFETCH(bool, match);
+        QCOMPARE(unzip32::MatchWildcard(pattern.toStdString(), name.toStdString()), match);
+    }
+
+    // One to three reads per archive; fake end records cost small reads only.
+    void readsPerArchive_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<int>("maxReads");
+        QTest::addColumn<int>("entries");
+        QTest::addColumn<qulonglong>("offset"); // where the directory was found
+        const ZipArchive small = ArchiveOf({"a", "b"});
+        QTest::newRow("small: one read") << small.Build() << 1 << 2 << qulonglong(2 * (30 + 1 + 1));
+        ZipArchive big;
+        for (int i = 0; i < 300; ++i)
+            big.entries.push_back(testsupport::Entry(QByteArray("folder/name-") + QByteArray::number(i)));
+        const QByteArray bigBytes = big.Build();
+        QTest::newRow("directory before the tail: two reads")
+            << bigBytes << 2 << 300 << qulonglong(bigBytes.indexOf("PK\x01\x02"));
+        ZipArchive commented = small;
+        commented.end.comment = QByteArray(20000, 'c');
+        QTest::newRow("long comment: two reads") << commented.Build() << 2 << 2 << qulonglong(64);
+        ZipArchive prefixed = small;
+        prefixed.prefix = QByteArray(10000, 'p');
+        prefixed.offsetsCountPrefix = false;
+        QTest::newRow("unadjusted prefix") << prefixed.Build() << 1 << 2 << qulonglong(10000 + 64);
+        ZipArchive fakes = big;
+        fakes.end.comment = QByteArray("PK\x05\x06\0\0\0\0\x01\0\x01\0\x2e\0\0\0\0\0\0\0\0\0", 22).repeated(2000);
+        QTest::newRow("2000 fake end records")
+            << fakes.Build() << 2000 + 4 << 300 << qulonglong(bigBytes.indexOf("PK\x01\x02"));
+    }
+    void readsPerArchive()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(int, maxReads);
+        QFETCH(int, entries);
+        QFETCH(qulonglong, offset);
+        CountingSource source(bytes);
+        unzip32::Buffer tail;
+        unzip32::CentralDirectory directory;
+        QVERIFY(directory.Load(source, tail));
+        QVERIFY2(source.reads <= maxReads, qPrintable(QString::number(source.reads)));
+        // Never much more than the file itself, however many candidates there were.
+        QVERIFY(source.bytes <= 2 * uint64_t(bytes.size()) + 2000 * 56);
+        QCOMPARE(directory.Offset(), uint64_t(offset));
+        int count = 0;
+        unzip32::HeaderCursor cursor = directory.Headers();
+        unzip32::CentralHeader header;
+        while (cursor.Next(header))
+            ++count;
+        QCOMPARE(count, entries);
+        QVERIFY(directory.Capacity() <= std::max<size_t>(size_t(bytes.size()), 64 * 1024));
+    }
+
+    // Storage moves with swap and is kept by Reset: the next archive reuses it.
+    void storageIsReused()
+    {
+        const QByteArray bytes = ArchiveOf({"x", "y"}).Build();
+        unzip32::MemorySource source(bytes.constData(), size_t(bytes.size()));
+        unzip32::Buffer tail;
+        unzip32::CentralDirectory a, b;
+        QVERIFY(a.Load(source, tail));
+        const unsigned char *data = a.Data();
+        a.swap(b);
+        QVERIFY(!a.Loaded());
+        QCOMPARE(b.Data(), data);
+        b.Reset();
+        QVERIFY(b.Load(source, tail));
+        QCOMPARE(b.Data(), data);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestUnZip32Core)
+#include "tst_unzip32_core.moc"
