@@ -10,6 +10,7 @@
 #include "Listing.h"
 #include "Module1.h"
 #include "Output.h"
+#include "PrintingTree.h"
 #include "SearchEngine.h"
 
 namespace {
@@ -109,30 +110,24 @@ int main(int argc, char **argv)
         return 1;
     }
 
-    platform::PlainTreeNodes nodes;
+    lister::Output out(stdout);
+    // A plain listing prints the nodes as they come; a search needs the whole tree kept.
+    platform::PlainTreeNodes kept;
+    lister::PrintingTreeNodes printed(out);
+    platform::TreeNodes &nodes = find.wanted ? static_cast<platform::TreeNodes &>(kept) : printed;
     listing::RunView view;
     try {
         listing::ListFolder(folder, nodes, view);
     } catch (const std::exception &e) {
+        out.Flush();
         std::fprintf(stderr, "hakomi-ls: %s\n", e.what());
         return 1;
     }
     for (const auto &skipped : Module1::SkippedFolders)
         std::fprintf(stderr, "hakomi-ls: skipped %s: %s\n", skipped.path.c_str(),
                      std::strerror(skipped.error));
-
-    lister::Output out(stdout);
-    const platform::TreeStore &store = nodes.Store();
-    if (find.wanted) {
-        printFinds(nodes, find, out);
-    } else {
-        for (platform::NodeId id = 1; id <= store.Count(); ++id) {
-            if (store.Parent(id) != platform::TreeStore::Root)
-                out.Raw("\t");
-            out.Escaped(store.Text(id));
-            out.Raw("\n");
-        }
-    }
+    if (find.wanted)
+        printFinds(kept, find, out);
     if (!out.Flush()) {
         std::fprintf(stderr, "hakomi-ls: cannot write the listing: %s\n", std::strerror(errno));
         return 1;
