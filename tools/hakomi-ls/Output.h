@@ -2,6 +2,9 @@
 #pragma once
 
 #include <cstdint>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -40,20 +43,13 @@ public:
         if (4 * s.size() + 8 > Capacity - used_)
             Flush();
         char *out = buffer_.get() + used_;
-        const char *p = s.data();
-        const char *const end = p + s.size();
-        // Names seldom need escaping: eight bytes are checked and copied at once.
-        while (end - p >= 8) {
-            std::uint64_t w;
-            std::memcpy(&w, p, 8);
-            if (NeedsEscape(w))
-                break;
-            std::memcpy(out, &w, 8);
-            out += 8;
-            p += 8;
+        if (!NeedsEscape(s)) {
+            std::memcpy(out, s.data(), s.size());
+            out += s.size();
+        } else {
+            for (const char c : s)
+                out = EscapeByte(static_cast<unsigned char>(c), out);
         }
-        for (; p < end; ++p)
-            out = EscapeByte(static_cast<unsigned char>(*p), out);
         used_ = std::size_t(out - buffer_.get());
     }
 
@@ -72,6 +68,47 @@ private:
     std::unique_ptr<char[]> buffer_;
     std::size_t used_ = 0;
     bool ok_ = true;
+
+    // Names seldom need escaping: eight bytes are checked at once, the last eight overlapping.
+    static bool NeedsEscape(std::string_view s)
+    {
+        const char *p = s.data();
+        const std::size_t n = s.size();
+        if (n < 8) {
+            for (std::size_t i = 0; i < n; ++i) {
+                const unsigned char c = static_cast<unsigned char>(p[i]);
+                if (c < 0x20 || c == 0x7f || c == '\\')
+                    return true;
+            }
+            return false;
+        }
+#if defined(__SSE2__)
+        if (n >= 16) {
+            const __m128i space = _mm_set1_epi8(0x20), del = _mm_set1_epi8(0x7f),
+                          backslash = _mm_set1_epi8('\\');
+            auto special = [&](std::size_t at) {
+                const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + at));
+                const __m128i low = _mm_andnot_si128(_mm_cmpeq_epi8(_mm_max_epu8(v, space), v),
+                                                     _mm_set1_epi8(-1));
+                return _mm_movemask_epi8(_mm_or_si128(
+                           low, _mm_or_si128(_mm_cmpeq_epi8(v, del),
+                                             _mm_cmpeq_epi8(v, backslash)))) != 0;
+            };
+            for (std::size_t i = 0; i + 16 < n; i += 16)
+                if (special(i))
+                    return true;
+            return special(n - 16);
+        }
+#endif
+        std::uint64_t w;
+        for (std::size_t i = 0; i + 8 < n; i += 8) {
+            std::memcpy(&w, p + i, 8);
+            if (NeedsEscape(w))
+                return true;
+        }
+        std::memcpy(&w, p + n - 8, 8);
+        return NeedsEscape(w);
+    }
 
     // Whether any of the eight bytes is below 0x20, 0x7F or a backslash. A borrow can only mark
     // bytes above one that really matches, so a false answer is exact.
