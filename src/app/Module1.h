@@ -25,6 +25,12 @@ public:
         const std::size_t begin = i > 1 ? ends_[i - 2] : 0;
         return std::string_view(arena_).substr(begin, ends_[i - 1] - begin);
     }
+    // Empties the list but keeps its buffers.
+    void Clear()
+    {
+        arena_.clear();
+        ends_.clear();
+    }
     void Reserve(std::size_t items, std::size_t bytes)
     {
         ends_.reserve(items);

@@ -44,8 +44,12 @@ bool ListFolder(const std::string &folder, platform::TreeNodes &nodes, RunView &
         const std::int32_t hWnd = view.WindowHandle();
         const std::size_t n = ArchiveList->Count();
         std::string key;
+        // Each archive gets a fresh list made from the last one's buffers, so that the names of
+        // a big archive are not paid for again in fresh memory at every archive after it.
+        StringList reused;
         for (std::size_t i = 1; i <= n; ++i) {
-            EntryNames.emplace();
+            reused.Clear();
+            EntryNames.emplace(std::move(reused));
             const std::string_view path = ArchiveList->Item(i);
             qint32 r = 0;
             const QByteArray strFile(path.data(), qsizetype(path.size()));
@@ -67,6 +71,7 @@ bool ListFolder(const std::string &folder, platform::TreeNodes &nodes, RunView &
                     last = nodes.Add(key, platform::TreeNodes::tvwChild, {}, EntryNames->Item(j));
                 nodes.EnsureVisible(last);
             }
+            reused = std::move(*EntryNames);
             EntryNames.reset();
             view.SetProgressValue(float(i));
             if (!view.KeepGoing())
