@@ -1,7 +1,9 @@
 // hakomi: lists the entries of every ZIP archive below a folder as a tree.
 #include <QApplication>
 #include <QMessageBox>
+#include <QPushButton>
 
+#include "Command2.h"
 #include "Form1.h"
 #include "Unhandled.h"
 
@@ -22,6 +24,8 @@ int main(int argc, char **argv)
     });
 
     Form1 form;
+    QObject::connect(form.Command2, &QPushButton::clicked, &form,
+                     app::Handler([&form](bool) { Command2_Click(form); }));
     app::Handler([&form] { form.Form_Load(); })();
     form.show();
     return application.exec();

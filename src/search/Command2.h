@@ -1,0 +1,9 @@
+// The main window's search button: takes the tree's nodes as the search's source and shows
+// the search window.
+#pragma once
+
+class Form1;
+
+// Loads the search window if it is not loaded (running its Form_Load), otherwise brings it
+// forward; either way it is shown modelessly, without an owner.
+void Command2_Click(Form1 &form);
