@@ -308,7 +308,12 @@ bool IsStrictUtf8(const unsigned char *s, size_t n)
     for (size_t i = 0; i < n;) {
         const unsigned char c = s[i];
         if (c < 0x80) {
-            ++i;
+            // Folder parts of a name are often plain ASCII: eight bytes at a time.
+            uint64_t w;
+            while (n - i >= 8 && (std::memcpy(&w, s + i, 8), (w & 0x8080808080808080ull) == 0))
+                i += 8;
+            if (i < n && s[i] < 0x80)
+                ++i;
             continue;
         }
         if (((c >= 0xE1 && c <= 0xEC) || c >= 0xEE) && c <= 0xEF && n - i >= 3 &&
