@@ -5,8 +5,14 @@
 #include "Class1.h"
 #include "FindZipFiles.h"
 #include "Module1.h"
+#include "Prefetch.h"
 
 namespace listing {
+
+namespace {
+// How many archives ahead of the listing the prefetcher may ask for.
+constexpr std::size_t PrefetchAhead = 16;
+} // namespace
 
 std::string DisplayPath(std::string_view path)
 {
@@ -47,7 +53,9 @@ bool ListFolder(const std::string &folder, platform::TreeNodes &nodes, RunView &
         // Each archive gets a fresh list made from the last one's buffers, so that the names of
         // a big archive are not paid for again in fresh memory at every archive after it.
         StringList reused;
+        TailPrefetcher prefetcher(*ArchiveList, PrefetchAhead);
         for (std::size_t i = 1; i <= n; ++i) {
+            prefetcher.Reached(i);
             reused.Clear();
             EntryNames.emplace(std::move(reused));
             const std::string_view path = ArchiveList->Item(i);

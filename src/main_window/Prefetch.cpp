@@ -1,0 +1,64 @@
+#include "Prefetch.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace listing {
+
+TailPrefetcher::TailPrefetcher(const Module1::StringList &paths, std::size_t ahead, Fetch fetch)
+    : paths_(paths), ahead_(ahead), fetch_(std::move(fetch)), thread_([this] { run(); })
+{
+}
+
+TailPrefetcher::~TailPrefetcher()
+{
+    {
+        std::lock_guard lock(mutex_);
+        stop_ = true;
+    }
+    moved_.notify_one();
+    thread_.join();
+}
+
+void TailPrefetcher::Reached(std::size_t i)
+{
+    {
+        std::lock_guard lock(mutex_);
+        reached_ = i;
+    }
+    moved_.notify_one();
+}
+
+void TailPrefetcher::run()
+{
+    const std::size_t count = paths_.Count();
+    std::string path;
+    for (std::size_t next = 1; next <= count; ++next) {
+        {
+            std::unique_lock lock(mutex_);
+            moved_.wait(lock, [&] { return stop_ || next <= reached_ + ahead_; });
+            if (stop_)
+                return;
+        }
+        path.assign(paths_.Item(next));
+        fetch_(path);
+    }
+}
+
+void TailPrefetcher::FetchTail(const std::string &path)
+{
+    // Non-blocking, and checked to be a regular file before anything is asked of it.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0)
+        return;
+    struct stat status;
+    if (::fstat(fd, &status) == 0 && S_ISREG(status.st_mode) && status.st_size > 0) {
+        constexpr off_t Tail = 65536 + 22;
+        const off_t from = status.st_size > Tail ? status.st_size - Tail : 0;
+        ::posix_fadvise(fd, from, status.st_size - from, POSIX_FADV_WILLNEED);
+    }
+    ::close(fd);
+}
+
+} // namespace listing
