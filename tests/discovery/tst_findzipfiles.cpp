@@ -148,14 +148,14 @@ Paths TwoPassScan(const QByteArray &folder)
 
 // Builds one fixture entry below root: "d:path", "f:path", "l:path>target", "p:path" (FIFO),
 // "s:path" (socket), "c:path" (character device); "@mode" at the end changes its permissions.
-bool Make(const QByteArray &root, QByteArray spec, QList<std::pair<QByteArray, int>> &modes)
+bool Make(const QByteArray &root, QByteArray entry, QList<std::pair<QByteArray, int>> &modes)
 {
-    if (const qsizetype at = spec.lastIndexOf('@'); at > 0) {
-        modes.append({root + '/' + spec.mid(2, at - 2), spec.mid(at + 1).toInt(nullptr, 8)});
-        spec.truncate(at);
+    if (const qsizetype at = entry.lastIndexOf('@'); at > 0) {
+        modes.append({root + '/' + entry.mid(2, at - 2), entry.mid(at + 1).toInt(nullptr, 8)});
+        entry.truncate(at);
     }
-    const char kind = spec[0];
-    QByteArray path = root + '/' + spec.mid(2);
+    const char kind = entry[0];
+    QByteArray path = root + '/' + entry.mid(2);
     if (kind == 'd')
         return ::mkdir(path, 0755) == 0;
     if (kind == 'f') {
@@ -187,8 +187,8 @@ bool Make(const QByteArray &root, QByteArray spec, QList<std::pair<QByteArray, i
 bool MakeTree(const QByteArray &root, const Paths &tree)
 {
     QList<std::pair<QByteArray, int>> modes;
-    for (const QByteArray &spec : tree)
-        if (!Make(root, spec, modes))
+    for (const QByteArray &entry : tree)
+        if (!Make(root, entry, modes))
             return false;
     for (const auto &[path, mode] : modes)
         if (::chmod(path, mode) != 0)
