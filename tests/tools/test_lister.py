@@ -94,6 +94,32 @@ class Tree(unittest.TestCase):
             self.assertEqual(parse_tree(out), [(d + "/f\ufffd/a.zip", ["in.txt"])])
 
 
+class NoSixteenBitLimits(unittest.TestCase):
+    def test_forty_thousand_entries_in_one_archive(self):
+        with tempfile.TemporaryDirectory() as d:
+            names = ["e%05d" % i for i in range(40000)]
+            make_zip(os.path.join(d, "big.zip"), names)
+            tree = parse_tree(run(d).stdout.decode())
+            self.assertEqual(len(tree), 1)
+            self.assertEqual(tree[0][1], names)
+
+    def test_forty_thousand_archives_in_one_folder(self):
+        with tempfile.TemporaryDirectory() as d:
+            make_zip(os.path.join(d, "template"), ["only.txt"])
+            data = open(os.path.join(d, "template"), "rb").read()
+            os.unlink(os.path.join(d, "template"))
+            for i in range(40000):
+                with open(os.path.join(d, "a%05d.zip" % i), "wb") as f:
+                    f.write(data)
+            r = run(d)
+            self.assertEqual(r.returncode, 0)
+            tree = parse_tree(r.stdout.decode())
+            self.assertEqual(len(tree), 40000)
+            self.assertEqual(sorted(a for a, _ in tree),
+                             [os.path.join(d, "a%05d.zip" % i) for i in range(40000)])
+            self.assertTrue(all(children == ["only.txt"] for _, children in tree))
+
+
 @unittest.skipUnless(SHARED and os.path.exists(os.path.join(SHARED, "bench", "make-corpus.py")),
                      "corpus generator not available")
 class Corpus(unittest.TestCase):
