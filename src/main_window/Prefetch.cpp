@@ -23,11 +23,14 @@ TailPrefetcher::~TailPrefetcher()
 
 void TailPrefetcher::Reached(std::size_t i)
 {
+    bool wake;
     {
         std::lock_guard lock(mutex_);
         reached_ = i;
+        wake = resumeAt_ != 0 && i >= resumeAt_;
     }
-    moved_.notify_one();
+    if (wake)
+        moved_.notify_one();
 }
 
 void TailPrefetcher::run()
@@ -37,7 +40,13 @@ void TailPrefetcher::run()
     for (std::size_t next = 1; next <= count; ++next) {
         {
             std::unique_lock lock(mutex_);
-            moved_.wait(lock, [&] { return stop_ || next <= reached_ + ahead_; });
+            if (next > reached_ + ahead_) {
+                // Asleep until half the window is used up, so that a listing of thousands of
+                // archives wakes this thread a few hundred times, not once per archive.
+                resumeAt_ = next - ahead_ + ahead_ / 2;
+                moved_.wait(lock, [&] { return stop_ || reached_ >= resumeAt_; });
+                resumeAt_ = 0;
+            }
             if (stop_)
                 return;
         }

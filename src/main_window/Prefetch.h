@@ -41,6 +41,7 @@ private:
     std::mutex mutex_;
     std::condition_variable moved_;
     std::size_t reached_ = 0;
+    std::size_t resumeAt_ = 0; // while asleep: the archive the listing must reach to wake it
     bool stop_ = false;
     std::thread thread_;
 };
