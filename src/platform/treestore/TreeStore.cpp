@@ -20,6 +20,7 @@ void TreeStore::Clear()
     count_ = 0;
     top_ = Children();
     std::unordered_map<NodeId, Children>().swap(children_);
+    std::vector<bool>().swap(hasChildren_);
     lastParent_ = 0;
     lastChildren_ = nullptr;
     std::vector<std::unique_ptr<char[]>>().swap(chunks_);
@@ -52,8 +53,19 @@ const TreeStore::Children *TreeStore::childrenOf(NodeId parent) const
 {
     if (parent == Root)
         return &top_;
+    // Most nodes are leaves, and a view asks each of them for its children.
+    if (!hasChildren_[parent - 1])
+        return nullptr;
+    // A view asks about the rows of one parent after another: the last one is kept at hand.
+    if (parent == lastParent_ && lastChildren_)
+        return lastChildren_;
     auto it = children_.find(parent);
-    return it == children_.end() ? nullptr : &it->second;
+    if (it == children_.end())
+        return nullptr;
+    lastParent_ = parent;
+    // The store itself is not const; only this lookup is.
+    lastChildren_ = const_cast<Children *>(&it->second);
+    return lastChildren_;
 }
 
 NodeId TreeStore::Add(NodeId parent, std::string_view key, std::string_view text)
@@ -75,6 +87,7 @@ NodeId TreeStore::Add(NodeId parent, std::string_view key, std::string_view text
 
     Children *siblings = &top_;
     if (parent != Root) {
+        hasChildren_[parent - 1] = true;
         if (parent != lastParent_ || !lastChildren_)
             lastChildren_ = &children_[parent];
         lastParent_ = parent;
@@ -91,6 +104,7 @@ NodeId TreeStore::Add(NodeId parent, std::string_view key, std::string_view text
     n.parent = parent;
     n.row = siblings->total++;
     n.text = storeText(text);
+    hasChildren_.push_back(false);
     ++count_;
     return id;
 }

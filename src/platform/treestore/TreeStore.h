@@ -86,6 +86,7 @@ private:
     std::size_t count_ = 0;
     Children top_;
     std::unordered_map<NodeId, Children> children_;
+    std::vector<bool> hasChildren_; // one bit a node
     mutable NodeId lastParent_ = 0; // the parent looked up last, and its children
     mutable Children *lastChildren_ = nullptr;
     std::vector<std::unique_ptr<char[]>> chunks_;
