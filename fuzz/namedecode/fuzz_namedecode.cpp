@@ -10,46 +10,11 @@
 #include <unicode/ustring.h>
 #include <vector>
 
+#include "IcuCp932.h"
 #include "NameDecoder.h"
 
 namespace {
 
-// ICU's reading of s, bad bytes as U+FFFD, cut to whole characters within 512 bytes.
-std::string IcuCp932(const uint8_t *s, size_t n)
-{
-    static UConverter *converter = [] {
-        UErrorCode err = U_ZERO_ERROR;
-        UConverter *c = ucnv_open("windows-31j", &err);
-        ucnv_setToUCallBack(
-            c,
-            [](const void *, UConverterToUnicodeArgs *args, const char *, int32_t,
-               UConverterCallbackReason reason, UErrorCode *e) {
-                static const UChar replacement = 0xFFFD;
-                if (reason <= UCNV_IRREGULAR) {
-                    *e = U_ZERO_ERROR;
-                    ucnv_cbToUWriteUChars(args, &replacement, 1, 0, e);
-                }
-            },
-            nullptr, nullptr, nullptr, &err);
-        return c;
-    }();
-    std::vector<UChar> units(n + 1);
-    UErrorCode err = U_ZERO_ERROR;
-    const int32_t count = ucnv_toUChars(converter, units.data(), int32_t(units.size()),
-                                        reinterpret_cast<const char *>(s), int32_t(n), &err);
-    std::string text(size_t(count) * 3 + 1, '\0');
-    int32_t length = 0;
-    err = U_ZERO_ERROR;
-    u_strToUTF8(text.data(), int32_t(text.size()), &length, units.data(), count, &err);
-    text.resize(size_t(length));
-    if (text.size() > 512) {
-        size_t cut = 512;
-        while ((static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80)
-            --cut;
-        text.resize(cut);
-    }
-    return text;
-}
 
 } // namespace
 
@@ -79,7 +44,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         !unzip32::IsStrictUtf8(reinterpret_cast<const unsigned char *>(out), n))
         __builtin_trap();
     const size_t m = unzip32::DecodeCp932(name, nameSize, out);
-    if (std::string(out, m) != IcuCp932(name, nameSize))
+    if (std::string(out, m) != IcuCp932(reinterpret_cast<const char *>(name), nameSize))
         __builtin_trap();
     return 0;
 }

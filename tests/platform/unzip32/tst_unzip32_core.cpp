@@ -7,6 +7,7 @@
 #include <unicode/ucnv_cb.h>
 
 #include "CentralDirectory.h"
+#include "IcuCp932.h"
 #include "NameDecoder.h"
 #include "Wildcard.h"
 #include "ZipWriter.h"
@@ -54,40 +55,9 @@ QByteArray Decode(const QByteArray &name, const QByteArray &extra = {})
     return QByteArray(field, qsizetype(n));
 }
 
-// What ICU's converter makes of b, bad bytes as U+FFFD, cut to the field as the library
-// cuts names.
 QByteArray IcuCp932(const QByteArray &b)
 {
-    static UConverter *converter = [] {
-        UErrorCode err = U_ZERO_ERROR;
-        UConverter *c = ucnv_open("windows-31j", &err);
-        ucnv_setToUCallBack(
-            c,
-            [](const void *, UConverterToUnicodeArgs *args, const char *, int32_t,
-               UConverterCallbackReason reason, UErrorCode *e) {
-                static const UChar replacement = 0xFFFD;
-                if (reason <= UCNV_IRREGULAR) {
-                    *e = U_ZERO_ERROR;
-                    ucnv_cbToUWriteUChars(args, &replacement, 1, 0, e);
-                }
-            },
-            nullptr, nullptr, nullptr, &err);
-        return U_SUCCESS(err) ? c : nullptr;
-    }();
-    if (!converter)
-        return "<no converter>";
-    std::vector<UChar> units(size_t(b.size()) + 1);
-    UErrorCode err = U_ZERO_ERROR;
-    const int32_t n = ucnv_toUChars(converter, units.data(), int32_t(units.size()), b.constData(),
-                                    int32_t(b.size()), &err);
-    QByteArray text = QString::fromUtf16(reinterpret_cast<const char16_t *>(units.data()), n).toUtf8();
-    if (text.size() > 512) {
-        int cut = 512;
-        while ((uchar(text[cut]) & 0xC0) == 0x80)
-            --cut;
-        text.truncate(cut);
-    }
-    return text;
+    return QByteArray::fromStdString(::IcuCp932(b.constData(), std::size_t(b.size())));
 }
 
 QByteArray TableCp932(const QByteArray &b)
