@@ -10,7 +10,8 @@
 #include "SearchEngine.h"
 #include "TextConv.h"
 
-namespace {
+namespace
+{
 
 using Clock = std::chrono::steady_clock;
 

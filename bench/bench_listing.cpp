@@ -8,8 +8,8 @@
 #include <QWindow>
 #include <algorithm>
 #include <chrono>
-#include <cstdint>
 #include <climits>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -22,7 +22,8 @@
 #include "Listing.h"
 #include "TreeView.h"
 
-namespace {
+namespace
+{
 
 using Clock = std::chrono::steady_clock;
 
@@ -50,7 +51,8 @@ double peakRssMiB()
 
 // Passes everything on to the run's own view, noting the memory before and after the fill ends
 // (which is where the view lays out the whole tree).
-class NotingView : public listing::RunView {
+class NotingView : public listing::RunView
+{
 public:
     explicit NotingView(listing::RunView &inner) : inner_(inner) {}
     double rssBeforeEnd = 0, rssAfterEnd = 0;
@@ -58,7 +60,10 @@ public:
     void SetProgressMax(float max) override { inner_.SetProgressMax(max); }
     void SetProgressValue(float value) override { inner_.SetProgressValue(value); }
     void SetProgressVisible(bool visible) override { inner_.SetProgressVisible(visible); }
-    void SetTreeStyle(int style, int borderStyle) override { inner_.SetTreeStyle(style, borderStyle); }
+    void SetTreeStyle(int style, int borderStyle) override
+    {
+        inner_.SetTreeStyle(style, borderStyle);
+    }
     std::int32_t WindowHandle() override { return inner_.WindowHandle(); }
     void FillStarted() override { inner_.FillStarted(); }
     void FillEnded() override
@@ -102,16 +107,16 @@ int main(int argc, char **argv)
     Clock::time_point confirmed{}, listStart{}, listEnd{};
     bool skippedMessage = false;
     double rssFilled = 0, rssLaidOut = 0;
-    form.SetListFunction([&](const std::string &folder, platform::TreeNodes &nodes,
-                             listing::RunView &view) {
-        listStart = Clock::now();
-        NotingView noting(view);
-        const bool found = listing::ListFolder(folder, nodes, noting);
-        rssFilled = noting.rssBeforeEnd;
-        rssLaidOut = noting.rssAfterEnd;
-        listEnd = Clock::now();
-        return found;
-    });
+    form.SetListFunction(
+        [&](const std::string &folder, platform::TreeNodes &nodes, listing::RunView &view) {
+            listStart = Clock::now();
+            NotingView noting(view);
+            const bool found = listing::ListFolder(folder, nodes, noting);
+            rssFilled = noting.rssBeforeEnd;
+            rssLaidOut = noting.rssAfterEnd;
+            listEnd = Clock::now();
+            return found;
+        });
 
     // The chooser opens modally at the current folder: OK is pressed as soon as it is up. A
     // message about unreadable folders would wait for a click too.

@@ -15,7 +15,8 @@
 #include "Form1.h"
 #include "Unhandled.h"
 
-namespace {
+namespace
+{
 
 long long bootNs()
 {
@@ -44,7 +45,8 @@ double startedSeconds()
 }
 
 // Notes the first paint that reaches the window, then ends once that paint is done.
-class FirstPaint : public QObject {
+class FirstPaint : public QObject
+{
 public:
     explicit FirstPaint(QWidget &window) : window_(window) {}
 

@@ -13,8 +13,8 @@
 #include "IcuCp932.h"
 #include "NameDecoder.h"
 
-namespace {
-
+namespace
+{
 
 } // namespace
 
@@ -31,8 +31,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (control & 0x80) {
         const size_t text = std::min<size_t>(extra.size(), 0xFFFF - 5);
         const uint32_t crc = unzip32::Crc32(name, nameSize);
-        std::vector<unsigned char> field = {0x75, 0x70, uint8_t((text + 5) & 0xFF), uint8_t((text + 5) >> 8), 1,
-                                            uint8_t(crc), uint8_t(crc >> 8), uint8_t(crc >> 16), uint8_t(crc >> 24)};
+        std::vector<unsigned char> field = {0x75,
+                                            0x70,
+                                            uint8_t((text + 5) & 0xFF),
+                                            uint8_t((text + 5) >> 8),
+                                            1,
+                                            uint8_t(crc),
+                                            uint8_t(crc >> 8),
+                                            uint8_t(crc >> 16),
+                                            uint8_t(crc >> 24)};
         field.insert(field.end(), extra.begin(), extra.begin() + long(text));
         extra.swap(field);
     }

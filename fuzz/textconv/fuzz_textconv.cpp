@@ -15,7 +15,8 @@
 
 using platform::Conversion;
 
-namespace {
+namespace
+{
 
 void check(bool ok)
 {

@@ -6,7 +6,8 @@
 #include "Archives.h"
 #include "NameDecoder.h"
 
-namespace {
+namespace
+{
 
 void Require(bool condition)
 {

@@ -5,21 +5,24 @@
 #include "Module1.h"
 #include "UnZip32Binding.h"
 
-namespace Module1 {
+namespace Module1
+{
 std::string_view TrimAtNul(std::string_view s)
 {
     return s.substr(0, s.find('\0'));
 }
 } // namespace Module1
 
-namespace {
+namespace
+{
 
 constexpr std::int32_t kCheckFull = 1;
 constexpr std::int32_t kOpenNamesOnly = 0x800000;
 
 // Closes what a passed check opened, exactly once, whatever the handle and however the listing
 // ends.
-class ArchiveCloser {
+class ArchiveCloser
+{
 public:
     ArchiveCloser(archive::CloseArchive::Type close, std::int32_t handle)
         : close_(close), handle_(handle)

@@ -6,12 +6,14 @@
 #include <string>
 #include <string_view>
 
-namespace Module1 {
+namespace Module1
+{
 // The text before the first NUL character.
 std::string_view TrimAtNul(std::string_view s);
 } // namespace Module1
 
-class Class1 : public QObject {
+class Class1 : public QObject
+{
     Q_OBJECT
 public:
     using QObject::QObject;
@@ -25,7 +27,8 @@ public:
                                  qint32 dwSize);
 };
 
-namespace archive {
+namespace archive
+{
 // Loads the library from path instead of looking for it beside the executable, in the install's
 // library folder and in the system's library path. Tests point this at a fake library; it must be
 // set before the first library call.

@@ -7,8 +7,10 @@
 
 #include "Class1.h"
 
-namespace archive {
-namespace {
+namespace archive
+{
+namespace
+{
 
 constexpr const char *kModule = "libUnZip32.so";
 

@@ -9,7 +9,8 @@
 
 #include "UnZip32.h"
 
-namespace archive {
+namespace archive
+{
 
 // Loads the library if needed and returns the address of the exported function `name`. Throws.
 void *LibraryFunction(const char *name);

@@ -6,13 +6,15 @@
 #include <sys/stat.h>
 #include <sys/types.h>
 
-namespace discovery {
+namespace discovery
+{
 
 // Folders the scan keeps open at once, the chosen folder included. Deeper trees reopen a folder
 // from its nearest open ancestor when they need it again, so depth is not bounded by this.
 inline constexpr int kMaxOpenFolders = 32;
 
-class DirectoryReader {
+class DirectoryReader
+{
 public:
     virtual ~DirectoryReader() = default;
     // Opens the folder `name` below the open folder `at` (AT_FDCWD: `name` is a path), following

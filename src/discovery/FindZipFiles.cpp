@@ -15,7 +15,8 @@
 #include "DirectoryReader.h"
 #include "Module1.h"
 
-namespace discovery {
+namespace discovery
+{
 
 int DirectoryReader::Open(int at, const char *name)
 {
@@ -44,7 +45,8 @@ void DirectoryReader::Close(int fd)
     ::close(fd);
 }
 
-namespace {
+namespace
+{
 
 DirectoryReader g_fileSystem;
 DirectoryReader *g_reader = &g_fileSystem;
@@ -77,7 +79,8 @@ struct Frame {
 // subfolder trees are walked next and the archives appended last. That is the order of a folder
 // pass, the recursion, and a second, files-only pass, because both passes would see the same
 // enumeration order of the same folder.
-class Walk {
+class Walk
+{
 public:
     explicit Walk(DirectoryReader &reader) : reader_(reader), buffer_(new char[kBufferSize]) {}
     Walk(const Walk &) = delete;
@@ -318,7 +321,10 @@ ScopedFolderHook::ScopedFolderHook(FolderHook hook) : previous_(std::move(g_fold
     g_folderHook = std::move(hook);
 }
 
-ScopedFolderHook::~ScopedFolderHook() { g_folderHook = std::move(previous_); }
+ScopedFolderHook::~ScopedFolderHook()
+{
+    g_folderHook = std::move(previous_);
+}
 
 DirectoryReader *SetDirectoryReaderForTesting(DirectoryReader *reader)
 {
@@ -329,7 +335,8 @@ DirectoryReader *SetDirectoryReaderForTesting(DirectoryReader *reader)
 
 } // namespace discovery
 
-namespace Module1 {
+namespace Module1
+{
 
 void FindZipFiles(std::string folder)
 {

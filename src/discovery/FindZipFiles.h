@@ -6,7 +6,8 @@
 #include <functional>
 #include <string>
 
-namespace Module1 {
+namespace Module1
+{
 
 // Appends the path of every archive below folder to ArchiveList (which must hold a list) and
 // adds one to ArchiveCount per path. Paths are the file system's bytes: the folder, "/" unless
@@ -17,13 +18,15 @@ void FindZipFiles(std::string folder);
 
 } // namespace Module1
 
-namespace discovery {
+namespace discovery
+{
 
 // Called as the scan enters each folder, so that a long scan can keep the windows painted. A
 // hook that returns false ends the scan there, with the archives appended so far.
 using FolderHook = std::function<bool()>;
 
-class ScopedFolderHook {
+class ScopedFolderHook
+{
 public:
     explicit ScopedFolderHook(FolderHook hook);
     ~ScopedFolderHook();

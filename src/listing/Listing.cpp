@@ -7,9 +7,11 @@
 #include "Module1.h"
 #include "Prefetch.h"
 
-namespace listing {
+namespace listing
+{
 
-namespace {
+namespace
+{
 // How many archives ahead of the listing the prefetcher may ask for.
 constexpr std::size_t PrefetchAhead = 16;
 } // namespace
@@ -61,17 +63,17 @@ bool ListFolder(const std::string &folder, platform::TreeNodes &nodes, RunView &
             const std::string_view path = ArchiveList->Item(i);
             qint32 r = 0;
             const QByteArray strFile(path.data(), qsizetype(path.size()));
-            const bool called =
-                QMetaObject::invokeMethod(archiveReader, "GetFile", Qt::DirectConnection,
-                                          Q_RETURN_ARG(qint32, r), Q_ARG(qint32, hWnd),
-                                          Q_ARG(QByteArray, strFile));
+            const bool called = QMetaObject::invokeMethod(
+                archiveReader, "GetFile", Qt::DirectConnection, Q_RETURN_ARG(qint32, r),
+                Q_ARG(qint32, hWnd), Q_ARG(QByteArray, strFile));
             if (!called)
                 throw std::runtime_error("GetFile cannot be called on the archive reader");
             key = "R" + std::to_string(i);
             const std::string text = DisplayPath(path);
             if (r < 1) {
                 nodes.Add({}, 0, key, text);
-                nodes.EnsureVisible(nodes.Add(key, platform::TreeNodes::tvwChild, {}, RejectionText));
+                nodes.EnsureVisible(
+                    nodes.Add(key, platform::TreeNodes::tvwChild, {}, RejectionText));
             } else {
                 platform::NodeId last = nodes.Add({}, 0, key, text);
                 const std::size_t m = EntryNames->Count();

@@ -7,11 +7,13 @@
 
 #include "TreeStore.h"
 
-namespace listing {
+namespace listing
+{
 
 // What a run shows besides the tree. The program's main window implements it with its
 // progress bar and tree control; the lister keeps the defaults.
-class RunView {
+class RunView
+{
 public:
     virtual ~RunView() = default;
     virtual void SetProgressMax(float) {}

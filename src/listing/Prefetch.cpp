@@ -4,7 +4,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace listing {
+namespace listing
+{
 
 TailPrefetcher::TailPrefetcher(const Module1::StringList &paths, std::size_t ahead, Fetch fetch)
     : paths_(paths), ahead_(ahead), fetch_(std::move(fetch)), thread_([this] { run(); })

@@ -13,9 +13,11 @@
 
 #include "Module1.h"
 
-namespace listing {
+namespace listing
+{
 
-class TailPrefetcher {
+class TailPrefetcher
+{
 public:
     using Fetch = std::function<void(const std::string &path)>;
 

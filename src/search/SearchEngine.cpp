@@ -1,6 +1,7 @@
 #include "SearchEngine.h"
 
-namespace search {
+namespace search
+{
 
 SearchRemaining::SearchRemaining(const SearchSource &source)
     : source_(source), removed_((source.Count() + 63) / 64, 0)

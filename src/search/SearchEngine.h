@@ -12,7 +12,8 @@
 #include "TextConv.h"
 #include "TreeStore.h"
 
-namespace search {
+namespace search
+{
 
 inline constexpr const char *SearchEndedText = "検索終了";
 inline constexpr const char *SearchEndedTitle = "Infomation";
@@ -24,7 +25,8 @@ inline constexpr std::int16_t FlagFalse = 0;
 // tree until its next Clear, which changes its generation, so a reference to the tree with its
 // generation and node count stands for a copy of the items for as long as that generation
 // lasts. Texts can be read only while Describes() holds for the tree.
-class SearchSource {
+class SearchSource
+{
 public:
     explicit SearchSource(const platform::TreeNodes &nodes)
         : nodes_(&nodes), generation_(nodes.Generation()), count_(nodes.Count())
@@ -56,7 +58,8 @@ private:
 // item that matches; the rest stay. Matching is done once per search text and conversion for
 // all items, so that stepping through the matches costs one pass, not one pass per find: the
 // remaining items before the first remaining match are exactly the ones that do not match.
-class SearchRemaining {
+class SearchRemaining
+{
 public:
     explicit SearchRemaining(const SearchSource &source);
 
@@ -105,7 +108,8 @@ struct FindResult {
 // Command2_Click last named: when that tree was cleared since the items were taken, the find
 // takes them again and starts from the first node, so that no node number of an old tree is
 // ever used on a new one.
-class SearchEngine {
+class SearchEngine
+{
 public:
     // The main window's search button: takes the items of the tree. The caller then shows
     // the search window, which calls FormLoaded when it is loaded anew.

@@ -2,7 +2,8 @@
 
 #include <charconv>
 
-namespace search {
+namespace search
+{
 
 std::string MakeSearchItem(std::size_t index, std::string_view text)
 {

@@ -7,7 +7,8 @@
 
 #include "TextConv.h"
 
-namespace search {
+namespace search
+{
 
 // The item of node index with that text: "12 docs/read me.txt".
 std::string MakeSearchItem(std::size_t index, std::string_view text);

@@ -8,7 +8,8 @@
 #include "Module1.h"
 #include "fake/FakeUnZip32.h"
 
-namespace {
+namespace
+{
 
 QString ErrorOf(const std::function<void()> &call)
 {
@@ -22,7 +23,8 @@ QString ErrorOf(const std::function<void()> &call)
 
 } // namespace
 
-class TestBinding : public QObject {
+class TestBinding : public QObject
+{
     Q_OBJECT
 
 private slots:

@@ -10,7 +10,8 @@
 
 using Names = QList<QByteArray>;
 
-namespace {
+namespace
+{
 
 // The fake's script functions, from the same loaded copy that the binding uses.
 struct Fake {
@@ -45,7 +46,8 @@ Names EntryNames()
 
 } // namespace
 
-class TestClass1 : public QObject {
+class TestClass1 : public QObject
+{
     Q_OBJECT
 
 private slots:

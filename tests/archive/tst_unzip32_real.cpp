@@ -14,7 +14,8 @@
 
 using Names = QList<QByteArray>;
 
-class TestUnZip32Real : public QObject {
+class TestUnZip32Real : public QObject
+{
     Q_OBJECT
 
 private slots:

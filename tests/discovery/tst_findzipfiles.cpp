@@ -26,10 +26,12 @@
 
 using Paths = QList<QByteArray>;
 
-namespace {
+namespace
+{
 
 // Reads the real file system, counts open folders and lets a test act or fail at an exact point.
-class TestReader : public discovery::DirectoryReader {
+class TestReader : public discovery::DirectoryReader
+{
 public:
     // Runs before each folder open; a nonzero result fails that open with it as errno.
     std::function<int(const QByteArray &name)> beforeOpen;
@@ -251,7 +253,8 @@ struct Fixture {
 
 } // namespace
 
-class TestFindZipFiles : public QObject {
+class TestFindZipFiles : public QObject
+{
     Q_OBJECT
 
 private slots:

@@ -10,7 +10,8 @@
 
 using listing::TailPrefetcher;
 
-namespace {
+namespace
+{
 
 Module1::StringList Paths(int n)
 {
@@ -22,7 +23,8 @@ Module1::StringList Paths(int n)
 
 } // namespace
 
-class TestPrefetch : public QObject {
+class TestPrefetch : public QObject
+{
     Q_OBJECT
 private slots:
     // Every archive is fetched once, in order, never further ahead than allowed and never

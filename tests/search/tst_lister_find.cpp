@@ -8,7 +8,8 @@
 
 #include <functional>
 
-namespace {
+namespace
+{
 
 struct Run {
     int status = -1;
@@ -47,7 +48,8 @@ struct Case {
 
 } // namespace
 
-class TestListerFind : public QObject {
+class TestListerFind : public QObject
+{
     Q_OBJECT
     QTemporaryDir dir;
     QStringList nodes; // the tree, node i at nodes[i - 1]

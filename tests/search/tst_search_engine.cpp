@@ -10,10 +10,12 @@ using platform::NodeId;
 using search::FindOutcome;
 using search::SearchEngine;
 
-namespace {
+namespace
+{
 
 // A tree that records what the search does to it, in order.
-class RecordingTree : public platform::PlainTreeNodes {
+class RecordingTree : public platform::PlainTreeNodes
+{
 public:
     std::vector<std::string> calls;
     NodeId refuseSelect = 0;
@@ -101,7 +103,8 @@ struct Model {
 
 } // namespace
 
-class TestSearchEngine : public QObject {
+class TestSearchEngine : public QObject
+{
     Q_OBJECT
 private slots:
     void searchItems_data()

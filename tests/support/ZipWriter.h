@@ -9,7 +9,8 @@
 #include <optional>
 #include <vector>
 
-namespace testsupport {
+namespace testsupport
+{
 
 inline uint32_t ZipCrc32(const QByteArray &bytes)
 {
@@ -75,12 +76,12 @@ struct ZipEnd {
     enum class Saturate { All, Count, None } saturate = Saturate::All;
     std::optional<uint64_t> zip64DirectoryOffset; // in the ZIP64 record only
     std::optional<uint64_t> zip64RecordOffset;    // what the locator points at
-    uint32_t zip64Disk = 0;                    // both disk fields of the ZIP64 record
+    uint32_t zip64Disk = 0;                       // both disk fields of the ZIP64 record
     uint32_t locatorDisks = 1;
 };
 
 struct ZipArchive {
-    QByteArray prefix;             // bytes before the archive, as in self-extractors
+    QByteArray prefix;              // bytes before the archive, as in self-extractors
     bool offsetsCountPrefix = true; // false: offsets as if the prefix were absent
     std::vector<ZipEntry> entries;
     QByteArray afterDirectory; // bytes between the directory and the end records

@@ -10,9 +10,11 @@
 #include <memory>
 #include <string_view>
 
-namespace lister {
+namespace lister
+{
 
-class Output {
+class Output
+{
 public:
     explicit Output(std::FILE *f) : file_(f), buffer_(new char[Capacity]) {}
     ~Output() { Flush(); }
@@ -88,11 +90,11 @@ private:
                           backslash = _mm_set1_epi8('\\');
             auto special = [&](std::size_t at) {
                 const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + at));
-                const __m128i low = _mm_andnot_si128(_mm_cmpeq_epi8(_mm_max_epu8(v, space), v),
-                                                     _mm_set1_epi8(-1));
-                return _mm_movemask_epi8(_mm_or_si128(
-                           low, _mm_or_si128(_mm_cmpeq_epi8(v, del),
-                                             _mm_cmpeq_epi8(v, backslash)))) != 0;
+                const __m128i low =
+                    _mm_andnot_si128(_mm_cmpeq_epi8(_mm_max_epu8(v, space), v), _mm_set1_epi8(-1));
+                return _mm_movemask_epi8(
+                           _mm_or_si128(low, _mm_or_si128(_mm_cmpeq_epi8(v, del),
+                                                          _mm_cmpeq_epi8(v, backslash)))) != 0;
             };
             for (std::size_t i = 0; i + 16 < n; i += 16)
                 if (special(i))

@@ -10,9 +10,11 @@
 #include "Output.h"
 #include "TreeStore.h"
 
-namespace lister {
+namespace lister
+{
 
-class PrintingTreeNodes : public platform::TreeNodes {
+class PrintingTreeNodes : public platform::TreeNodes
+{
 public:
     explicit PrintingTreeNodes(Output &out) : out_(out) {}
 

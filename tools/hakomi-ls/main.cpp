@@ -13,7 +13,8 @@
 #include "PrintingTree.h"
 #include "SearchEngine.h"
 
-namespace {
+namespace
+{
 
 constexpr const char *Usage =
     "usage: hakomi-ls FOLDER\n"
@@ -106,7 +107,8 @@ int main(int argc, char **argv)
     if (DIR *d = opendir(folder.c_str())) {
         closedir(d);
     } else {
-        std::fprintf(stderr, "hakomi-ls: cannot read %s: %s\n", folder.c_str(), std::strerror(errno));
+        std::fprintf(stderr, "hakomi-ls: cannot read %s: %s\n", folder.c_str(),
+                     std::strerror(errno));
         return 1;
     }
 

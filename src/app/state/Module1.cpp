@@ -1,6 +1,7 @@
 #include "Module1.h"
 
-namespace Module1 {
+namespace Module1
+{
 std::string SelectedFolder;
 std::optional<StringList> ArchiveList;
 std::int64_t ArchiveCount = 0;

@@ -7,11 +7,13 @@
 #include <string_view>
 #include <vector>
 
-namespace Module1 {
+namespace Module1
+{
 
 // Ordered list of byte strings: one arena and the end offset of each item, so that a list of
 // a million names costs two allocations that grow, not a million.
-class StringList {
+class StringList
+{
 public:
     void Add(std::string_view s)
     {

@@ -3,9 +3,11 @@
 #include <cstdio>
 #include <stdexcept>
 
-namespace app {
+namespace app
+{
 
-namespace {
+namespace
+{
 ErrorReporter &reporter()
 {
     static ErrorReporter r = [](const std::string &message) {
@@ -15,7 +17,10 @@ ErrorReporter &reporter()
 }
 } // namespace
 
-void SetUnhandledErrorReporter(ErrorReporter r) { reporter() = std::move(r); }
+void SetUnhandledErrorReporter(ErrorReporter r)
+{
+    reporter() = std::move(r);
+}
 
 std::string DescribeError(std::exception_ptr error)
 {
@@ -29,6 +34,9 @@ std::string DescribeError(std::exception_ptr error)
     return "unknown error";
 }
 
-void ReportUnhandled(std::exception_ptr error) { reporter()(DescribeError(error)); }
+void ReportUnhandled(std::exception_ptr error)
+{
+    reporter()(DescribeError(error));
+}
 
 } // namespace app

@@ -8,7 +8,8 @@
 #include <string>
 #include <utility>
 
-namespace app {
+namespace app
+{
 
 using ErrorReporter = std::function<void(const std::string &message)>;
 
@@ -19,8 +20,7 @@ void ReportUnhandled(std::exception_ptr error);
 std::string DescribeError(std::exception_ptr error);
 
 // Wraps a handler so that an error leaving it goes to the report instead of through Qt's frames.
-template <class F>
-auto Handler(F f)
+template <class F> auto Handler(F f)
 {
     return [f = std::move(f)](auto &&...args) {
         try {

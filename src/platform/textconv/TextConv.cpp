@@ -12,16 +12,19 @@
 #include <unicode/uniset.h>
 #include <unicode/unistr.h>
 
-namespace platform {
+namespace platform
+{
 
-namespace {
+namespace
+{
 
 constexpr char16_t Replacement = u'\uFFFD';
 
 // One conversion as a table of code points to replacement sequences; a code point without an
 // entry stays as it is. The BMP is looked up in two stages of 256 so that the blocks where
 // nothing changes share one block of zeros; the few supplementary entries are sorted.
-class Table {
+class Table
+{
 public:
     // Entry layout: 0 = unchanged; else Mapped | length << 24 | payload, where the payload is
     // the single code unit when length is 1 and the offset into pool_ otherwise.

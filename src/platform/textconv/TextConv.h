@@ -12,7 +12,8 @@
 #include <string>
 #include <string_view>
 
-namespace platform {
+namespace platform
+{
 
 enum class Conversion : std::uint8_t {
     None,

@@ -3,15 +3,20 @@
 #include <algorithm>
 #include <cstring>
 
-namespace platform {
+namespace platform
+{
 
-namespace {
+namespace
+{
 constexpr std::size_t ChunkSize = std::size_t(1) << 24;
 constexpr std::size_t MaxTextLength = (std::size_t(1) << 24) - 1;
 constexpr std::size_t MaxChunks = std::size_t(1) << 16;
 } // namespace
 
-TreeStore::TreeStore() { Clear(); }
+TreeStore::TreeStore()
+{
+    Clear();
+}
 
 void TreeStore::Clear()
 {
@@ -41,8 +46,8 @@ std::uint64_t TreeStore::storeText(std::string_view text)
         chunks_.push_back(std::make_unique_for_overwrite<char[]>(chunkSize_));
         chunkUsed_ = 0;
     }
-    const std::uint64_t at = (std::uint64_t(chunks_.size() - 1) << 48) |
-                             (std::uint64_t(chunkUsed_) << 24) | text.size();
+    const std::uint64_t at =
+        (std::uint64_t(chunks_.size() - 1) << 48) | (std::uint64_t(chunkUsed_) << 24) | text.size();
     std::memcpy(chunks_.back().get() + chunkUsed_, text.data(), text.size());
     chunkUsed_ += text.size();
     textBytes_ += text.size();
@@ -172,7 +177,8 @@ void PlainTreeNodes::Clear()
 NodeId PlainTreeNodes::Add(std::string_view relative, int relationship, std::string_view key,
                            std::string_view text)
 {
-    const NodeId parent = ResolveParent(store_, relative, relationship, lastRelativeKey_, lastRelative_);
+    const NodeId parent =
+        ResolveParent(store_, relative, relationship, lastRelativeKey_, lastRelative_);
     return store_.Add(parent, key, text);
 }
 

@@ -11,17 +11,20 @@
 #include <unordered_map>
 #include <vector>
 
-namespace platform {
+namespace platform
+{
 
 using NodeId = std::uint32_t; // 1-based add-order index; 0 = no node (the invisible root)
 
 // Errors of the node collection, as the tree control raises them.
-class TreeError : public std::runtime_error {
+class TreeError : public std::runtime_error
+{
 public:
     using std::runtime_error::runtime_error;
 };
 
-class TreeStore {
+class TreeStore
+{
 public:
     static constexpr NodeId Root = 0;
 
@@ -100,7 +103,8 @@ private:
 // The node collection of the tree control, as the listing and the search use it. The
 // program's tree control and the lister's plain store both offer it, so that they share
 // every line of the code that fills and searches the tree.
-class TreeNodes {
+class TreeNodes
+{
 public:
     enum Relationship { tvwFirst = 0, tvwLast = 1, tvwNext = 2, tvwPrevious = 3, tvwChild = 4 };
 
@@ -119,7 +123,8 @@ public:
 };
 
 // A TreeNodes without a window: the lister's tree. Selection and visibility are recorded.
-class PlainTreeNodes : public TreeNodes {
+class PlainTreeNodes : public TreeNodes
+{
 public:
     void Clear() override;
     NodeId Add(std::string_view relative, int relationship, std::string_view key,

@@ -1,13 +1,13 @@
 #include "Archives.h"
 
+#include <atomic>
 #include <cstring>
 #include <fcntl.h>
 #include <memory>
-#include <atomic>
 #include <mutex>
-#include <thread>
 #include <string>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -15,9 +15,11 @@
 #include "NameDecoder.h"
 #include "Wildcard.h"
 
-namespace unzip32 {
+namespace unzip32
+{
 
-namespace {
+namespace
+{
 
 // A handle is generation << kSlotBits | slot. The generation changes with every open of
 // a slot, so a handle kept after its close is refused instead of reaching the next
@@ -41,7 +43,8 @@ struct Slot {
 
 // The table is shared by every caller; a caller that lists holds it for one entry at a time,
 // so a spin lock costs two instructions where a mutex costs two calls.
-class SpinLock {
+class SpinLock
+{
 public:
     void lock()
     {
@@ -76,9 +79,15 @@ struct FileKey {
     timespec modified{}, changed{};
 };
 
-FileKey KeyOf(const struct stat &st) { return {st.st_dev, st.st_ino, st.st_size, st.st_mtim, st.st_ctim}; }
+FileKey KeyOf(const struct stat &st)
+{
+    return {st.st_dev, st.st_ino, st.st_size, st.st_mtim, st.st_ctim};
+}
 
-bool operator==(const timespec &a, const timespec &b) { return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec; }
+bool operator==(const timespec &a, const timespec &b)
+{
+    return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+}
 
 bool operator==(const FileKey &a, const FileKey &b)
 {
@@ -160,22 +169,39 @@ int32_t Publish(CentralDirectory &directory)
 // Method names padded to the 8-byte field, so that each is one fixed-size copy.
 const char (&MethodName(uint16_t method))[8]
 {
-    static const char names[][8] = {"store", "shrink", "reduce", "implode", "deflate", "defl64",
-                                    "bzip2", "lzma",   "zstd",   "xz",      "ppmd",    "aes", "?"};
+    static const char names[][8] = {"store",  "shrink", "reduce", "implode", "deflate",
+                                    "defl64", "bzip2",  "lzma",   "zstd",    "xz",
+                                    "ppmd",   "aes",    "?"};
     switch (method) {
-    case 0: return names[0];
-    case 1: return names[1];
-    case 2: case 3: case 4: case 5: return names[2];
-    case 6: return names[3];
-    case 8: return names[4];
-    case 9: return names[5];
-    case 12: return names[6];
-    case 14: return names[7];
-    case 93: return names[8];
-    case 95: return names[9];
-    case 98: return names[10];
-    case 99: return names[11];
-    default: return names[12];
+    case 0:
+        return names[0];
+    case 1:
+        return names[1];
+    case 2:
+    case 3:
+    case 4:
+    case 5:
+        return names[2];
+    case 6:
+        return names[3];
+    case 8:
+        return names[4];
+    case 9:
+        return names[5];
+    case 12:
+        return names[6];
+    case 14:
+        return names[7];
+    case 93:
+        return names[8];
+    case 95:
+        return names[9];
+    case 98:
+        return names[10];
+    case 99:
+        return names[11];
+    default:
+        return names[12];
     }
 }
 
@@ -194,8 +220,9 @@ void FillRecord(const CentralHeader &h, uint32_t index, size_t nameSize, EntryIn
     d[24] = d[25] = 0;
     const char *name = record.szFileName;
     // Folders end in a separator; some writers only set the MS-DOS folder attribute.
-    const bool folder = (nameSize > 0 && (name[nameSize - 1] == '/' || name[nameSize - 1] == '\\')) ||
-                        (h.ExternalAttributes() & 0x10) != 0;
+    const bool folder =
+        (nameSize > 0 && (name[nameSize - 1] == '/' || name[nameSize - 1] == '\\')) ||
+        (h.ExternalAttributes() & 0x10) != 0;
     record.szAttribute[0] = folder ? 'd' : '\0';
     record.szAttribute[1] = record.szAttribute[2] = '\0';
     std::memcpy(record.szMode, MethodName(h.Method()), sizeof record.szMode);

@@ -6,7 +6,8 @@
 
 #include "UnZip32.h"
 
-namespace unzip32 {
+namespace unzip32
+{
 
 int32_t CheckArchive(const char *path);
 int32_t OpenArchive(const char *path);

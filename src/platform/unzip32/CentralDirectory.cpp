@@ -6,9 +6,11 @@
 #include <new>
 #include <unistd.h>
 
-namespace unzip32 {
+namespace unzip32
+{
 
-namespace {
+namespace
+{
 
 // Most end records sit in the last few bytes; a first read of one page finds them and,
 // for small archives, the whole directory too.
@@ -17,7 +19,10 @@ constexpr size_t kLastTail = kEndSize + kMaxComment;
 // Smallest buffer worth allocating; avoids a string of tiny regrowths.
 constexpr size_t kMinBuffer = 64 * 1024;
 
-bool FitsIn(uint64_t off, uint64_t n, uint64_t size) { return off <= size && n <= size - off; }
+bool FitsIn(uint64_t off, uint64_t n, uint64_t size)
+{
+    return off <= size && n <= size - off;
+}
 
 } // namespace
 
@@ -173,7 +178,8 @@ bool CentralDirectory::TryEndRecord(Scan &scan, uint64_t pos)
         const uint64_t locatorPos = pos - kZip64LocatorSize;
         const unsigned char *l = scan.Peek(locatorPos, kZip64LocatorSize);
         if (l && HasSignature(l, 6, 7)) {
-            const int found = TryZip64(scan, locatorPos, Le64(l + 8), diskInZip64, directoryDiskInZip64);
+            const int found =
+                TryZip64(scan, locatorPos, Le64(l + 8), diskInZip64, directoryDiskInZip64);
             if (found >= 0)
                 return found == 1;
             // No usable ZIP64 record: the 32-bit values may still describe the archive.
@@ -193,7 +199,8 @@ int CentralDirectory::TryZip64(Scan &scan, uint64_t locatorPos, uint64_t recordP
 {
     // The stated place first; with unadjusted prepended data the record sits right
     // before the locator instead.
-    const uint64_t places[] = {recordPos, locatorPos - std::min<uint64_t>(locatorPos, kZip64EndSize)};
+    const uint64_t places[] = {recordPos,
+                               locatorPos - std::min<uint64_t>(locatorPos, kZip64EndSize)};
     for (size_t i = 0; i < 2; ++i) {
         const uint64_t at = places[i];
         if (i == 1 && at == places[0])

@@ -8,10 +8,12 @@
 
 #include "ZipBytes.h"
 
-namespace unzip32 {
+namespace unzip32
+{
 
 // Random read access to the bytes of one archive.
-class ByteSource {
+class ByteSource
+{
 public:
     virtual ~ByteSource() = default;
     virtual uint64_t Size() const = 0;
@@ -20,7 +22,8 @@ public:
 };
 
 // An open regular file; the descriptor stays the caller's.
-class FileSource final : public ByteSource {
+class FileSource final : public ByteSource
+{
 public:
     FileSource(int fd, uint64_t size) : fd_(fd), size_(size) {}
     uint64_t Size() const override { return size_; }
@@ -32,7 +35,8 @@ private:
 };
 
 // Bytes in memory, for the fuzzer and for tests.
-class MemorySource final : public ByteSource {
+class MemorySource final : public ByteSource
+{
 public:
     MemorySource(const void *data, size_t size)
         : data_(static_cast<const unsigned char *>(data)), size_(size)
@@ -48,7 +52,8 @@ private:
 
 // Storage that keeps its capacity from one archive to the next, so that listing many
 // archives allocates only when a directory is larger than every one before it.
-class Buffer {
+class Buffer
+{
 public:
     // At least n bytes, holding whatever they held; nullptr when memory runs out.
     unsigned char *Reserve(size_t n);
@@ -78,7 +83,8 @@ struct CentralHeader {
 // Walks central file headers laid end to end. The first header that is not well formed
 // (wrong signature, or name, extra field and comment running past the directory) ends
 // the walk, so a damaged directory yields the entries before the damage.
-class HeaderCursor {
+class HeaderCursor
+{
 public:
     HeaderCursor() = default;
     HeaderCursor(const unsigned char *data, size_t size) : data_(data), size_(size) {}
@@ -112,7 +118,8 @@ private:
 // when its stated count is zero, and no archive otherwise.
 //
 // Memory: the only allocation is the directory itself, never larger than the file.
-class CentralDirectory {
+class CentralDirectory
+{
 public:
     // Reads src's central directory; tail is scratch space for the end of the file. False
     // when src holds no readable archive.

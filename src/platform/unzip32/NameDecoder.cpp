@@ -12,9 +12,11 @@
 
 #include "ZipBytes.h"
 
-namespace unzip32 {
+namespace unzip32
+{
 
-namespace {
+namespace
+{
 
 constexpr size_t kMaxText = kNameFieldSize - 1;
 constexpr uint16_t kUnicodePathId = 0x7075;
@@ -180,7 +182,8 @@ void SubstituteReplacementCharacter(const void *, UConverterToUnicodeArgs *args,
 // Code page 932 exactly as ICU's windows-31j converter decodes it, read out of the
 // converter once per process, pair of bytes by pair of bytes: a name then costs a few
 // table lookups instead of a converter call.
-class Cp932Table {
+class Cp932Table
+{
 public:
     Cp932Table()
     {
@@ -267,7 +270,8 @@ private:
     {
         UChar units[4];
         UErrorCode err = U_ZERO_ERROR;
-        const int32_t count = ucnv_toUChars(converter, units, 4, reinterpret_cast<const char *>(s), n, &err);
+        const int32_t count =
+            ucnv_toUChars(converter, units, 4, reinterpret_cast<const char *>(s), n, &err);
         if (U_FAILURE(err) || count != 1 || U16_IS_SURROGATE(units[0]))
             return std::nullopt;
         return char16_t(units[0]);

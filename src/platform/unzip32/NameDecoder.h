@@ -4,7 +4,8 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace unzip32 {
+namespace unzip32
+{
 
 // Size of EntryInfo's name field, terminator included.
 constexpr size_t kNameFieldSize = 513;

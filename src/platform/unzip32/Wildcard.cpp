@@ -1,8 +1,10 @@
 #include "Wildcard.h"
 
-namespace unzip32 {
+namespace unzip32
+{
 
-namespace {
+namespace
+{
 
 size_t NextCharacter(std::string_view s, size_t i)
 {

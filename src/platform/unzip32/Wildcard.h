@@ -3,7 +3,8 @@
 
 #include <string_view>
 
-namespace unzip32 {
+namespace unzip32
+{
 
 // True when pattern matches the whole of name: "*" stands for any run of characters,
 // "/" included, "?" for exactly one character (one UTF-8 sequence), every other byte for

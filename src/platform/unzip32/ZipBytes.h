@@ -4,14 +4,21 @@
 #include <cstdint>
 #include <cstring>
 
-namespace unzip32 {
+namespace unzip32
+{
 
-inline uint16_t Le16(const unsigned char *p) { return uint16_t(p[0] | p[1] << 8); }
+inline uint16_t Le16(const unsigned char *p)
+{
+    return uint16_t(p[0] | p[1] << 8);
+}
 inline uint32_t Le32(const unsigned char *p)
 {
     return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
 }
-inline uint64_t Le64(const unsigned char *p) { return Le32(p) | uint64_t(Le32(p + 4)) << 32; }
+inline uint64_t Le64(const unsigned char *p)
+{
+    return Le32(p) | uint64_t(Le32(p + 4)) << 32;
+}
 
 inline bool HasSignature(const unsigned char *p, unsigned char a, unsigned char b)
 {

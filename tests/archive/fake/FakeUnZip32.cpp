@@ -9,7 +9,8 @@
 
 #include "UnZip32.h"
 
-namespace {
+namespace
+{
 
 struct Script {
     std::int32_t check = 0;

@@ -13,7 +13,8 @@
 
 using platform::Conversion;
 
-namespace {
+namespace
+{
 
 constexpr Conversion Conversions[] = {Conversion::Narrow, Conversion::LowerCase,
                                       Conversion::LowerNarrow};
@@ -34,7 +35,8 @@ std::u16string codePoint(char32_t c)
 }
 
 // The reference: ICU on the whole string.
-class Icu {
+class Icu
+{
 public:
     Icu()
     {
@@ -74,7 +76,8 @@ private:
 
 } // namespace
 
-class TestTextConv : public QObject {
+class TestTextConv : public QObject
+{
     Q_OBJECT
     Icu icu;
 

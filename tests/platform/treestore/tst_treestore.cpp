@@ -6,7 +6,8 @@
 using platform::NodeId;
 using platform::TreeStore;
 
-class TestTreeStore : public QObject {
+class TestTreeStore : public QObject
+{
     Q_OBJECT
 private slots:
     void nodesAreNumberedInAddOrderAcrossLevels()

@@ -8,7 +8,8 @@
 
 #include "ZipWriter.h"
 
-namespace unzip32test {
+namespace unzip32test
+{
 
 using testsupport::ArchiveOf;
 using testsupport::Entry;
@@ -24,7 +25,10 @@ struct ArchiveCase {
     std::optional<Names> names; // nullopt: not an archive
 };
 
-inline QByteArray Repeat(const QByteArray &unit, int times) { return unit.repeated(times); }
+inline QByteArray Repeat(const QByteArray &unit, int times)
+{
+    return unit.repeated(times);
+}
 
 // n entries named f00000, f00001, ...
 inline ZipArchive Numbered(int n)
@@ -48,8 +52,14 @@ inline ArchiveCase Listed(const char *tag, const ZipArchive &a, Names names)
 {
     return {tag, a.Build(), std::move(names)};
 }
-inline ArchiveCase Same(const char *tag, const ZipArchive &a) { return {tag, a.Build(), NamesOf(a)}; }
-inline ArchiveCase Refused(const char *tag, const QByteArray &bytes) { return {tag, bytes, std::nullopt}; }
+inline ArchiveCase Same(const char *tag, const ZipArchive &a)
+{
+    return {tag, a.Build(), NamesOf(a)};
+}
+inline ArchiveCase Refused(const char *tag, const QByteArray &bytes)
+{
+    return {tag, bytes, std::nullopt};
+}
 
 // Names as stored and as they must come out.
 inline std::vector<ArchiveCase> EncodingCases()
@@ -76,7 +86,8 @@ inline std::vector<ArchiveCase> EncodingCases()
         Listed("unicode path valid", withExtra(UnicodePathField(stored, unicode)), {unicode}),
         Listed("unicode path over cp932", cp932ValidExtra, {unicode}),
         Listed("unicode path after other field",
-               withExtra(ExtraField(0x5455, QByteArray("\x01\0\0\0\0", 5)) + UnicodePathField(stored, unicode)),
+               withExtra(ExtraField(0x5455, QByteArray("\x01\0\0\0\0", 5)) +
+                         UnicodePathField(stored, unicode)),
                {unicode}),
         Listed("unicode path bad crc", withExtra(UnicodePathField(stored, unicode, 1, 0x12345678)),
                {stored}),
@@ -84,20 +95,28 @@ inline std::vector<ArchiveCase> EncodingCases()
         Listed("unicode path invalid utf8", withExtra(UnicodePathField(stored, "\xFF\xFE.txt")),
                {stored}),
         Listed("unicode path empty", withExtra(UnicodePathField(stored, "")), {stored}),
-        Listed("unicode path truncated field", withExtra(ExtraField(0x7075, QByteArray("\x01\x00", 2))), {stored}),
+        Listed("unicode path truncated field",
+               withExtra(ExtraField(0x7075, QByteArray("\x01\x00", 2))), {stored}),
         Listed("cp932 0x5C trail bytes", ArchiveOf({cp932Backslashes}), {"ソ表\\ｱ.txt"}),
         Listed("cp932 half-width katakana", ArchiveOf({"\xB7\xAC\xDD\xBE\xD9"}), {"ｷｬﾝｾﾙ"}),
         Listed("cp932 microsoft table", ArchiveOf({"\x81\x60\x87\x40"}), {"～①"}),
         Listed("cp932 under a lying utf8 flag", lying, {"表示.txt"}),
-        Listed("cp932 undecodable byte", ArchiveOf({"\x80" "a\xFD"}), {"\xEF\xBF\xBD" "a\xEF\xBF\xBD"}),
+        Listed("cp932 undecodable byte",
+               ArchiveOf({"\x80"
+                          "a\xFD"}),
+               {"\xEF\xBF\xBD"
+                "a\xEF\xBF\xBD"}),
         Listed("overlong utf8 is cp932", ArchiveOf({"\xC0\xAF"}), {"ﾀｯ"}),
-        Listed("nul inside a name", ArchiveOf({QByteArray("abc\0def", 7), "next"}), {"abc", "next"}),
+        Listed("nul inside a name", ArchiveOf({QByteArray("abc\0def", 7), "next"}),
+               {"abc", "next"}),
         Listed("nul first", ArchiveOf({QByteArray("\0abc", 4)}), {""}),
         Listed("name of 513 bytes", ArchiveOf({Repeat("a", 513)}), {Repeat("a", 512)}),
         Listed("name of 700 bytes", ArchiveOf({Repeat("b", 700)}), {Repeat("b", 512)}),
-        Listed("utf8 name cut before a character", ArchiveOf({Repeat("a", 511) + "é"}), {Repeat("a", 511)}),
+        Listed("utf8 name cut before a character", ArchiveOf({Repeat("a", 511) + "é"}),
+               {Repeat("a", 511)}),
         Listed("utf8 name of 700 bytes", ArchiveOf({Repeat("あ", 233) + "a"}), {Repeat("あ", 170)}),
-        Listed("cp932 name of 700 bytes", ArchiveOf({Repeat("\x95\x5C", 350)}), {Repeat("表", 170)}),
+        Listed("cp932 name of 700 bytes", ArchiveOf({Repeat("\x95\x5C", 350)}),
+               {Repeat("表", 170)}),
     };
 }
 
@@ -115,62 +134,68 @@ inline std::vector<ArchiveCase> HostileCases()
     };
 
     cases.push_back(Listed("overlapping entries", variant([](ZipArchive &a) {
-        a.entries[1].localOffset = 0;
-        a.entries[1].local = false;
-        a.entries[2].localOffset = 0;
-        a.entries[2].local = false;
-    }), threeNames));
+                               a.entries[1].localOffset = 0;
+                               a.entries[1].local = false;
+                               a.entries[2].localOffset = 0;
+                               a.entries[2].local = false;
+                           }),
+                           threeNames));
     // The directory's headers count, not the stated number.
-    cases.push_back(Listed("count too high", variant([](ZipArchive &a) { a.end.entries = 5; }), threeNames));
-    cases.push_back(Listed("count too low", variant([](ZipArchive &a) { a.end.entries = 1; }), threeNames));
-    cases.push_back(Listed("count zero with headers", variant([](ZipArchive &a) { a.end.entries = 0; }), threeNames));
+    cases.push_back(
+        Listed("count too high", variant([](ZipArchive &a) { a.end.entries = 5; }), threeNames));
+    cases.push_back(
+        Listed("count too low", variant([](ZipArchive &a) { a.end.entries = 1; }), threeNames));
+    cases.push_back(Listed("count zero with headers",
+                           variant([](ZipArchive &a) { a.end.entries = 0; }), threeNames));
     const ZipArchive wrapped = Numbered(65537); // stated count 65537 & 0xFFFF = 1
     cases.push_back(Same("count wrapped past 65535", wrapped));
     cases.push_back(Listed("zip64 count 2^62", variant([](ZipArchive &a) {
-        a.end.zip64 = true;
-        a.end.entries = uint64_t(1) << 62;
-    }), threeNames));
+                               a.end.zip64 = true;
+                               a.end.entries = uint64_t(1) << 62;
+                           }),
+                           threeNames));
     cases.push_back(Refused("zip64 offset 2^62", variant([](ZipArchive &a) {
-        a.end.zip64 = true;
-        a.end.directoryOffset = uint64_t(1) << 62;
-    }).Build()));
+                                                     a.end.zip64 = true;
+                                                     a.end.directoryOffset = uint64_t(1) << 62;
+                                                 }).Build()));
     cases.push_back(Refused("zip64 size past the file", variant([](ZipArchive &a) {
-        a.end.zip64 = true;
-        a.end.directorySize = uint64_t(1) << 40;
-    }).Build()));
+                                                            a.end.zip64 = true;
+                                                            a.end.directorySize = uint64_t(1) << 40;
+                                                        }).Build()));
     // Bad ZIP64 record, but the end record's own values are real: those are used.
     cases.push_back(Same("zip64 bogus with real 32-bit values", variant([](ZipArchive &a) {
-        a.end.zip64 = true;
-        a.end.saturate = testsupport::ZipEnd::Saturate::Count;
-        a.end.zip64DirectoryOffset = uint64_t(1) << 62;
-    })));
+                             a.end.zip64 = true;
+                             a.end.saturate = testsupport::ZipEnd::Saturate::Count;
+                             a.end.zip64DirectoryOffset = uint64_t(1) << 62;
+                         })));
     cases.push_back(Same("zip64 locator pointing elsewhere", variant([](ZipArchive &a) {
-        a.end.zip64 = true;
-        a.end.zip64RecordOffset = 7;
-    })));
+                             a.end.zip64 = true;
+                             a.end.zip64RecordOffset = 7;
+                         })));
     // Disk numbers count where the end record has them, not where it says 0.
     cases.push_back(Same("zip64 record says disk 1, end record disk 0", variant([](ZipArchive &a) {
-        a.end.zip64 = true;
-        a.end.zip64Disk = 1;
-    })));
+                             a.end.zip64 = true;
+                             a.end.zip64Disk = 1;
+                         })));
     cases.push_back(Same("zip64 locator says two disks", variant([](ZipArchive &a) {
-        a.end.zip64 = true;
-        a.end.locatorDisks = 2;
-    })));
+                             a.end.zip64 = true;
+                             a.end.locatorDisks = 2;
+                         })));
     cases.push_back(Refused("zip64 multi-disk", variant([](ZipArchive &a) {
-        a.end.zip64 = true;
-        a.end.disk = a.end.directoryDisk = 0xFFFF;
-        a.end.zip64Disk = 1;
-    }).Build()));
+                                                    a.end.zip64 = true;
+                                                    a.end.disk = a.end.directoryDisk = 0xFFFF;
+                                                    a.end.zip64Disk = 1;
+                                                }).Build()));
     cases.push_back(Refused("zip64 entries on disk differ", variant([](ZipArchive &a) {
-        a.end.zip64 = true;
-        a.end.entriesOnDisk = 2;
-    }).Build()));
+                                                                a.end.zip64 = true;
+                                                                a.end.entriesOnDisk = 2;
+                                                            }).Build()));
     cases.push_back(Refused("multi-disk", variant([](ZipArchive &a) {
-        a.end.disk = 1;
-        a.end.directoryDisk = 1;
-    }).Build()));
-    cases.push_back(Refused("entries on disk differ", variant([](ZipArchive &a) { a.end.entriesOnDisk = 2; }).Build()));
+                                              a.end.disk = 1;
+                                              a.end.directoryDisk = 1;
+                                          }).Build()));
+    cases.push_back(Refused("entries on disk differ",
+                            variant([](ZipArchive &a) { a.end.entriesOnDisk = 2; }).Build()));
 
     // A comment that holds an end record of its own, pointing at the local header.
     QByteArray fake("PK\x05\x06\0\0\0\0\x01\0\x01\0\x2e\0\0\0\0\0\0\0\0\0", 22);
@@ -181,40 +206,40 @@ inline std::vector<ArchiveCase> HostileCases()
     fakeLong[21] = char(0xFF);
     cases.push_back(Same("fake end record with a long comment",
                          variant([&](ZipArchive &a) { a.end.comment = fakeLong; })));
-    cases.push_back(Same("many fake end records", variant([&](ZipArchive &a) {
-        a.end.comment = fake.repeated(2900);
-    })));
+    cases.push_back(Same("many fake end records",
+                         variant([&](ZipArchive &a) { a.end.comment = fake.repeated(2900); })));
     cases.push_back(Refused("comment past the end of the file",
                             variant([](ZipArchive &a) { a.end.commentLength = 10; }).Build()));
-    cases.push_back(Same("junk after the comment", variant([](ZipArchive &a) { a.trailer = "JUNK"; })));
+    cases.push_back(
+        Same("junk after the comment", variant([](ZipArchive &a) { a.trailer = "JUNK"; })));
     cases.push_back(Same("data prepended, offsets adjusted",
                          variant([](ZipArchive &a) { a.prefix = QByteArray(1000, '\x7f'); })));
     cases.push_back(Same("data prepended, offsets not adjusted", variant([](ZipArchive &a) {
-        a.prefix = QByteArray(1000, '\x7f');
-        a.offsetsCountPrefix = false;
-    })));
+                             a.prefix = QByteArray(1000, '\x7f');
+                             a.offsetsCountPrefix = false;
+                         })));
     cases.push_back(Same("zip64 with data prepended, not adjusted", variant([](ZipArchive &a) {
-        a.prefix = QByteArray(5000, 'S');
-        a.offsetsCountPrefix = false;
-        a.end.zip64 = true;
-    })));
+                             a.prefix = QByteArray(5000, 'S');
+                             a.offsetsCountPrefix = false;
+                             a.end.zip64 = true;
+                         })));
     cases.push_back(Same("gap between directory and end record",
                          variant([](ZipArchive &a) { a.afterDirectory = QByteArray(64, '\0'); })));
     cases.push_back(Same("hostile names", ArchiveOf({"\x01\x1f control", "back\\slash", "/absolute",
                                                      "../../escape", "", "a//b", "dir/../x"})));
     cases.push_back(Same("encrypted entries", variant([](ZipArchive &a) {
-        for (ZipEntry &e : a.entries)
-            e.flags |= 1;
-    })));
+                             for (ZipEntry &e : a.entries)
+                                 e.flags |= 1;
+                         })));
     cases.push_back(Same("sizes 0xFFFFFFFF without zip64 fields", variant([](ZipArchive &a) {
-        for (ZipEntry &e : a.entries)
-            e.sizes = ZipEntry::Sizes::Saturated;
-    })));
+                             for (ZipEntry &e : a.entries)
+                                 e.sizes = ZipEntry::Sizes::Saturated;
+                         })));
     cases.push_back(Same("zip64 entries", variant([](ZipArchive &a) {
-        a.end.zip64 = true;
-        for (ZipEntry &e : a.entries)
-            e.sizes = ZipEntry::Sizes::Zip64;
-    })));
+                             a.end.zip64 = true;
+                             for (ZipEntry &e : a.entries)
+                                 e.sizes = ZipEntry::Sizes::Zip64;
+                         })));
     // Damage inside the directory ends the listing there.
     QByteArray badMiddle = threeBytes;
     badMiddle[badMiddle.indexOf("PK\x01\x02", badMiddle.indexOf("PK\x01\x02") + 4) + 3] = 9;
@@ -223,17 +248,16 @@ inline std::vector<ArchiveCase> HostileCases()
     badFirst[badFirst.indexOf("PK\x01\x02") + 3] = 9;
     cases.push_back(Refused("bad first header", badFirst));
     cases.push_back(Refused("first name past the directory", variant([](ZipArchive &a) {
-        a.end.directorySize = 46 + 3; // "a.txt" does not fit
-    }).Build()));
-    cases.push_back(Refused("directory past the end of the file", variant([](ZipArchive &a) {
-        a.end.directoryOffset = 1u << 20;
-    }).Build()));
-    cases.push_back(Refused("directory overlapping the end record", variant([](ZipArchive &a) {
-        a.end.directorySize = 4096;
-    }).Build()));
-    cases.push_back(Refused("count without a directory", variant([](ZipArchive &a) {
-        a.end.directorySize = 0;
-    }).Build()));
+                                                                 a.end.directorySize =
+                                                                     46 + 3; // "a.txt" does not fit
+                                                             }).Build()));
+    cases.push_back(
+        Refused("directory past the end of the file",
+                variant([](ZipArchive &a) { a.end.directoryOffset = 1u << 20; }).Build()));
+    cases.push_back(Refused("directory overlapping the end record",
+                            variant([](ZipArchive &a) { a.end.directorySize = 4096; }).Build()));
+    cases.push_back(Refused("count without a directory",
+                            variant([](ZipArchive &a) { a.end.directorySize = 0; }).Build()));
 
     cases.push_back(Refused("0-byte file", QByteArray()));
     cases.push_back(Refused("text file", "This is not an archive.\n"));
@@ -241,8 +265,7 @@ inline std::vector<ArchiveCase> HostileCases()
     cases.push_back(Refused("last byte missing", threeBytes.left(threeBytes.size() - 1)));
     cases.push_back(Refused("end record alone, one byte short", threeBytes.right(21)));
     cases.push_back(Listed("22-byte empty archive", ZipArchive{}, Names{}));
-    cases.push_back(Listed("empty archive with comment",
-                           variant([](ZipArchive &a) {
+    cases.push_back(Listed("empty archive with comment", variant([](ZipArchive &a) {
                                a.entries.clear();
                                a.end.comment = "empty";
                            }),

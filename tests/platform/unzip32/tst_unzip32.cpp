@@ -16,7 +16,8 @@ using namespace unzip32test;
 
 // Allocation watch: the largest single request and the total while armed, across the
 // library too (its operator new resolves to these).
-namespace {
+namespace
+{
 std::atomic<bool> gWatching{false};
 std::atomic<size_t> gLargest{0}, gTotal{0};
 
@@ -38,17 +39,39 @@ void *operator new(size_t n)
         return p;
     throw std::bad_alloc();
 }
-void *operator new[](size_t n) { return operator new(n); }
-void *operator new(size_t n, const std::nothrow_t &) noexcept { return Allocate(n); }
-void *operator new[](size_t n, const std::nothrow_t &) noexcept { return Allocate(n); }
-void operator delete(void *p) noexcept { std::free(p); }
-void operator delete[](void *p) noexcept { std::free(p); }
-void operator delete(void *p, size_t) noexcept { std::free(p); }
-void operator delete[](void *p, size_t) noexcept { std::free(p); }
+void *operator new[](size_t n)
+{
+    return operator new(n);
+}
+void *operator new(size_t n, const std::nothrow_t &) noexcept
+{
+    return Allocate(n);
+}
+void *operator new[](size_t n, const std::nothrow_t &) noexcept
+{
+    return Allocate(n);
+}
+void operator delete(void *p) noexcept
+{
+    std::free(p);
+}
+void operator delete[](void *p) noexcept
+{
+    std::free(p);
+}
+void operator delete(void *p, size_t) noexcept
+{
+    std::free(p);
+}
+void operator delete[](void *p, size_t) noexcept
+{
+    std::free(p);
+}
 
 Q_DECLARE_METATYPE(std::optional<Names>)
 
-namespace {
+namespace
+{
 
 struct Listing {
     int32_t checked = 0;
@@ -82,11 +105,15 @@ uint32_t RecordU32(const EntryInfo &r, int at)
     return uint32_t(r.data[at]) | uint32_t(r.data[at + 1]) << 8 | uint32_t(r.data[at + 2]) << 16 |
            uint32_t(r.data[at + 3]) << 24;
 }
-uint16_t RecordU16(const EntryInfo &r, int at) { return uint16_t(r.data[at] | r.data[at + 1] << 8); }
+uint16_t RecordU16(const EntryInfo &r, int at)
+{
+    return uint16_t(r.data[at] | r.data[at + 1] << 8);
+}
 
 } // namespace
 
-class TestUnZip32 : public QObject {
+class TestUnZip32 : public QObject
+{
     Q_OBJECT
 
     QTemporaryDir dir_;
@@ -169,7 +196,8 @@ private slots:
             const int32_t h = UnZipOpenArchive(0, path.constData(), UNZIP_OPEN_NAMES);
             EntryInfo r;
             found = 0;
-            for (int32_t more = UnZipFindFirst(h, "*.*", &r); more == 0; more = UnZipFindNext(h, &r))
+            for (int32_t more = UnZipFindFirst(h, "*.*", &r); more == 0;
+                 more = UnZipFindNext(h, &r))
                 ++found;
             UnZipCloseArchive(h);
         }
@@ -189,7 +217,8 @@ private slots:
         a.entries.back().externalAttributes = 0x10;
         const Listing got = List(Write(a.Build()));
         QCOMPARE(got.records.size(), size_t(3));
-        const EntryInfo &folder = got.records[0], &packed = got.records[1], &legacy = got.records[2];
+        const EntryInfo &folder = got.records[0], &packed = got.records[1],
+                        &legacy = got.records[2];
         QCOMPARE(QByteArray(folder.szAttribute), QByteArray("d"));
         QCOMPARE(QByteArray(folder.szMode), QByteArray("store"));
         QCOMPARE(QByteArray(packed.szAttribute), QByteArray(""));
@@ -290,7 +319,8 @@ private slots:
         QTest::newRow("star") << QByteArray("*") << all;
         QTest::newRow("suffix") << QByteArray("*.txt") << Names{"a.txt", "b/c.txt", "日本.txt"};
         QTest::newRow("star crosses folders") << QByteArray("b*") << Names{"b/", "b/c.txt"};
-        QTest::newRow("question mark is one character") << QByteArray("??.txt") << Names{"日本.txt"};
+        QTest::newRow("question mark is one character")
+            << QByteArray("??.txt") << Names{"日本.txt"};
         QTest::newRow("exact") << QByteArray("noext") << Names{"noext"};
         QTest::newRow("case matters") << QByteArray("A.TXT") << Names{};
         QTest::newRow("empty") << QByteArray("") << Names{};
@@ -299,7 +329,8 @@ private slots:
     {
         QFETCH(QByteArray, pattern);
         QFETCH(Names, expected);
-        const QByteArray path = Write(ArchiveOf({"a.txt", "b/", "b/c.txt", "日本.txt", "noext"}).Build());
+        const QByteArray path =
+            Write(ArchiveOf({"a.txt", "b/", "b/c.txt", "日本.txt", "noext"}).Build());
         const Listing got = List(path, pattern.constData());
         QCOMPARE(got.names, expected);
     }
@@ -381,17 +412,24 @@ private slots:
         QTest::addColumn<int>("size");
         QTest::addColumn<int32_t>("result");
         QTest::addColumn<QByteArray>("output");
-        QTest::newRow("whole listing") << QByteArray("-l \"%1\"") << 64 << 0 << QByteArray("one\ntwo\n三\n");
-        QTest::newRow("-Z1, unquoted path") << QByteArray("-Z1 %1") << 64 << 0 << QByteArray("one\ntwo\n三\n");
-        QTest::newRow("exact fit") << QByteArray("-l \"%1\"") << 13 << 0 << QByteArray("one\ntwo\n三\n");
-        QTest::newRow("one byte short") << QByteArray("-l \"%1\"") << 12 << 1 << QByteArray("one\ntwo\n");
-        QTest::newRow("room for the terminator only") << QByteArray("-l \"%1\"") << 1 << 1 << QByteArray("");
+        QTest::newRow("whole listing")
+            << QByteArray("-l \"%1\"") << 64 << 0 << QByteArray("one\ntwo\n三\n");
+        QTest::newRow("-Z1, unquoted path")
+            << QByteArray("-Z1 %1") << 64 << 0 << QByteArray("one\ntwo\n三\n");
+        QTest::newRow("exact fit")
+            << QByteArray("-l \"%1\"") << 13 << 0 << QByteArray("one\ntwo\n三\n");
+        QTest::newRow("one byte short")
+            << QByteArray("-l \"%1\"") << 12 << 1 << QByteArray("one\ntwo\n");
+        QTest::newRow("room for the terminator only")
+            << QByteArray("-l \"%1\"") << 1 << 1 << QByteArray("");
         QTest::newRow("size zero") << QByteArray("-l \"%1\"") << 0 << 1 << QByteArray();
         QTest::newRow("unsupported option") << QByteArray("-x \"%1\"") << 64 << 2 << QByteArray("");
         QTest::newRow("missing archive") << QByteArray("-l") << 64 << 2 << QByteArray("");
-        QTest::newRow("extra argument") << QByteArray("-l \"%1\" more") << 64 << 2 << QByteArray("");
+        QTest::newRow("extra argument")
+            << QByteArray("-l \"%1\" more") << 64 << 2 << QByteArray("");
         QTest::newRow("unclosed quote") << QByteArray("-l \"%1") << 64 << 2 << QByteArray("");
-        QTest::newRow("not an archive") << QByteArray("-l \"%1.none\"") << 64 << 3 << QByteArray("");
+        QTest::newRow("not an archive")
+            << QByteArray("-l \"%1.none\"") << 64 << 3 << QByteArray("");
     }
     void listCommand()
     {
@@ -400,7 +438,8 @@ private slots:
         QFETCH(int32_t, result);
         QFETCH(QByteArray, output);
         // Quoted, the path may hold blanks; the -Z1 row uses one without.
-        const QString path = dir_.filePath(command.startsWith("-Z1") ? "plain.zip" : "with space.zip");
+        const QString path =
+            dir_.filePath(command.startsWith("-Z1") ? "plain.zip" : "with space.zip");
         QVERIFY(testsupport::WriteFile(path, ArchiveOf({"one", "two", "三"}).Build()));
         const QByteArray line = QString::fromLatin1(command).replace("%1", path).toUtf8();
         QByteArray buffer(size + 16, '#'); // the bytes past size must stay as they are

@@ -15,9 +15,13 @@
 using testsupport::ArchiveOf;
 using testsupport::ZipArchive;
 
-namespace {
+namespace
+{
 
-const unsigned char *Bytes(const QByteArray &b) { return reinterpret_cast<const unsigned char *>(b.constData()); }
+const unsigned char *Bytes(const QByteArray &b)
+{
+    return reinterpret_cast<const unsigned char *>(b.constData());
+}
 
 bool QtAcceptsUtf8(const QByteArray &b)
 {
@@ -27,9 +31,13 @@ bool QtAcceptsUtf8(const QByteArray &b)
 }
 
 // Counts the reads the directory reader makes.
-class CountingSource final : public unzip32::ByteSource {
+class CountingSource final : public unzip32::ByteSource
+{
 public:
-    explicit CountingSource(const QByteArray &bytes) : inner_(bytes.constData(), size_t(bytes.size())) {}
+    explicit CountingSource(const QByteArray &bytes)
+        : inner_(bytes.constData(), size_t(bytes.size()))
+    {
+    }
     uint64_t Size() const override { return inner_.Size(); }
     bool ReadAt(unsigned char *dst, size_t n, uint64_t off) override
     {
@@ -69,7 +77,8 @@ QByteArray TableCp932(const QByteArray &b)
 
 } // namespace
 
-class TestUnZip32Core : public QObject {
+class TestUnZip32Core : public QObject
+{
     Q_OBJECT
 private slots:
     void strictUtf8_data()
@@ -106,8 +115,9 @@ private slots:
     // Qt's decoder is strict too: both must agree on any bytes.
     void strictUtf8AgreesWithQt()
     {
-        const uchar edges[] = {0x00, 0x41, 0x7F, 0x80, 0x8F, 0x90, 0x9F, 0xA0, 0xBF, 0xC0, 0xC1, 0xC2,
-                               0xDF, 0xE0, 0xE1, 0xEC, 0xED, 0xEE, 0xEF, 0xF0, 0xF1, 0xF3, 0xF4, 0xF5, 0xFF};
+        const uchar edges[] = {0x00, 0x41, 0x7F, 0x80, 0x8F, 0x90, 0x9F, 0xA0, 0xBF,
+                               0xC0, 0xC1, 0xC2, 0xDF, 0xE0, 0xE1, 0xEC, 0xED, 0xEE,
+                               0xEF, 0xF0, 0xF1, 0xF3, 0xF4, 0xF5, 0xFF};
         QRandomGenerator random(8);
         for (int round = 0; round < 200000; ++round) {
             // Lengths around 16 and 32 cross the automaton's block boundary.
@@ -126,13 +136,14 @@ private slots:
         QCOMPARE(unzip32::Crc32(Bytes("123456789"), 9), 0xCBF43926u);
         const QByteArray sample = "表示.txt and a little more text";
         for (int n = 0; n <= sample.size(); ++n)
-            QCOMPARE(unzip32::Crc32(Bytes(sample), size_t(n)), testsupport::ZipCrc32(sample.left(n)));
+            QCOMPARE(unzip32::Crc32(Bytes(sample), size_t(n)),
+                     testsupport::ZipCrc32(sample.left(n)));
     }
 
     // Wherever a long name is cut, the cut falls between characters and as late as possible.
     void cutsAtCharacterBoundaries_data()
     {
-        QTest::addColumn<QByteArray>("unit"); // as stored
+        QTest::addColumn<QByteArray>("unit");  // as stored
         QTest::addColumn<QByteArray>("shown"); // as decoded
         QTest::newRow("ascii") << QByteArray("a") << QByteArray("a");
         QTest::newRow("two-byte utf8") << QByteArray("é") << QByteArray("é");
@@ -187,7 +198,8 @@ private slots:
             const QByteArray got = Decode(name, extra);
             QVERIFY2(got != "<bad termination>", qPrintable(name.toHex()));
             QVERIFY(got.size() <= 512);
-            QVERIFY2(unzip32::IsStrictUtf8(Bytes(got), size_t(got.size())), qPrintable(name.toHex()));
+            QVERIFY2(unzip32::IsStrictUtf8(Bytes(got), size_t(got.size())),
+                     qPrintable(name.toHex()));
             QVERIFY(QtAcceptsUtf8(got));
         }
     }
@@ -204,19 +216,23 @@ private slots:
             if (table != icu)
                 QFAIL(qPrintable(b.toHex() + ": " + table.toHex() + " != " + icu.toHex()));
         }
-        const uchar edges[] = {0x00, 0x1A, 0x40, 0x41, 0x5C, 0x7E, 0x7F, 0x80, 0x81, 0x9F, 0xA0, 0xA1,
-                               0xDF, 0xE0, 0xEA, 0xEB, 0xED, 0xEF, 0xF0, 0xF9, 0xFA, 0xFC, 0xFD, 0xFF};
+        const uchar edges[] = {0x00, 0x1A, 0x40, 0x41, 0x5C, 0x7E, 0x7F, 0x80,
+                               0x81, 0x9F, 0xA0, 0xA1, 0xDF, 0xE0, 0xEA, 0xEB,
+                               0xED, 0xEF, 0xF0, 0xF9, 0xFA, 0xFC, 0xFD, 0xFF};
         QRandomGenerator random(932);
         for (int round = 0; round < 100000; ++round) {
             QByteArray b(1 + int(random.bounded(9)), '\0');
             for (char &c : b)
-                c = char(random.bounded(4) ? edges[random.bounded(int(sizeof edges))] : random.bounded(256));
+                c = char(random.bounded(4) ? edges[random.bounded(int(sizeof edges))]
+                                           : random.bounded(256));
             QCOMPARE(TableCp932(b), IcuCp932(b));
         }
         // Long names: the cut falls where ICU's whole text would be cut.
-        for (const QByteArray &unit : {QByteArray("\x95\x5C"), QByteArray("\x81\xB1"), QByteArray("\x80")})
+        for (const QByteArray &unit :
+             {QByteArray("\x95\x5C"), QByteArray("\x81\xB1"), QByteArray("\x80")})
             for (int count = 160; count < 260; ++count)
-                QCOMPARE(TableCp932("ab" + unit.repeated(count)), IcuCp932("ab" + unit.repeated(count)));
+                QCOMPARE(TableCp932("ab" + unit.repeated(count)),
+                         IcuCp932("ab" + unit.repeated(count)));
     }
 
     void wildcards_data()
@@ -231,7 +247,8 @@ private slots:
         QTest::newRow("backtracking") << QByteArray("*a*b") << QByteArray("xaxxbxab") << true;
         QTest::newRow("backtracking fails") << QByteArray("*a*b") << QByteArray("xaxxbxa") << false;
         QTest::newRow("question mark, multibyte") << QByteArray("?") << QByteArray("表") << true;
-        QTest::newRow("question mark needs a character") << QByteArray("a?") << QByteArray("a") << false;
+        QTest::newRow("question mark needs a character")
+            << QByteArray("a?") << QByteArray("a") << false;
         QTest::newRow("star then multibyte") << QByteArray("*示") << QByteArray("表示") << true;
         QTest::newRow("literal") << QByteArray("a.c") << QByteArray("abc") << false;
         QTest::newRow("many stars") << QByteArray("**********x") << QByteArray(5000, 'a') << false;
@@ -256,7 +273,8 @@ private slots:
         QTest::newRow("small: one read") << small.Build() << 1 << 2 << qulonglong(2 * (30 + 1 + 1));
         ZipArchive big;
         for (int i = 0; i < 300; ++i)
-            big.entries.push_back(testsupport::Entry(QByteArray("folder/name-") + QByteArray::number(i)));
+            big.entries.push_back(
+                testsupport::Entry(QByteArray("folder/name-") + QByteArray::number(i)));
         const QByteArray bigBytes = big.Build();
         QTest::newRow("directory before the tail: two reads")
             << bigBytes << 2 << 300 << qulonglong(bigBytes.indexOf("PK\x01\x02"));
@@ -268,7 +286,8 @@ private slots:
         prefixed.offsetsCountPrefix = false;
         QTest::newRow("unadjusted prefix") << prefixed.Build() << 1 << 2 << qulonglong(10000 + 64);
         ZipArchive fakes = big;
-        fakes.end.comment = QByteArray("PK\x05\x06\0\0\0\0\x01\0\x01\0\x2e\0\0\0\0\0\0\0\0\0", 22).repeated(2000);
+        fakes.end.comment =
+            QByteArray("PK\x05\x06\0\0\0\0\x01\0\x01\0\x2e\0\0\0\0\0\0\0\0\0", 22).repeated(2000);
         QTest::newRow("2000 fake end records")
             << fakes.Build() << 2000 + 4 << 300 << qulonglong(bigBytes.indexOf("PK\x01\x02"));
     }

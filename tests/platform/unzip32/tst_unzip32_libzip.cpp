@@ -18,7 +18,8 @@
 
 using namespace unzip32test;
 
-namespace {
+namespace
+{
 
 // Archives libzip refuses and we list, on purpose.
 const QSet<QByteArray> kWeListLibzipRefuses = {
@@ -145,7 +146,8 @@ with zipfile.ZipFile(os.path.join(out, 'py-many.zip'), 'w') as z:
 
 } // namespace
 
-class TestUnZip32Libzip : public QObject {
+class TestUnZip32Libzip : public QObject
+{
     Q_OBJECT
 
     QTemporaryDir dir_;
@@ -155,14 +157,16 @@ class TestUnZip32Libzip : public QObject {
     {
         const QString python = QStandardPaths::findExecutable("python3");
         if (!python.isEmpty() && Run(python, {"-c", kPythonScript, dir_.path()}, dir_.path()))
-            for (const char *n : {"py-basic.zip", "py-comment.zip", "py-zip64.zip", "py-empty.zip", "py-many.zip"})
+            for (const char *n :
+                 {"py-basic.zip", "py-comment.zip", "py-zip64.zip", "py-empty.zip", "py-many.zip"})
                 toolArchives_ << dir_.filePath(n);
         const QString zip = QStandardPaths::findExecutable("zip");
         if (zip.isEmpty())
             return;
         const QString tree = dir_.filePath("tree");
         QDir().mkpath(tree + "/sub/deeper");
-        for (const char *f : {"plain.txt", "sub/deeper/deep.txt", "sub/ユニコード.txt", "sub/with space"})
+        for (const char *f :
+             {"plain.txt", "sub/deeper/deep.txt", "sub/ユニコード.txt", "sub/with space"})
             testsupport::WriteFile(tree + "/" + QString::fromUtf8(f), QByteArray(f).repeated(20));
         struct Job {
             const char *name;
@@ -199,7 +203,8 @@ class TestUnZip32Libzip : public QObject {
         const Listing ours = ListWithUs(path);
         if (!theirs.opened) {
             if (ours.opened)
-                QVERIFY2(kWeListLibzipRefuses.contains(tag), "undocumented difference: libzip refuses");
+                QVERIFY2(kWeListLibzipRefuses.contains(tag),
+                         "undocumented difference: libzip refuses");
             return;
         }
         QVERIFY2(!kWeListLibzipRefuses.contains(tag), "documented difference no longer holds");
