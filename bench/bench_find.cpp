@@ -23,14 +23,14 @@ double ms(Clock::duration d)
 // Archives of about 200 entries each, with names mixing ASCII, Japanese and full-width forms.
 void buildTree(platform::PlainTreeNodes &tree, std::size_t nodes)
 {
-    static const char *const folders[] = {
+    static const char *const kFolders[] = {
         "DCIM/",        "資料/",         "ドキュメント/",   "src/main/",
         "写真/2023年/", "ＢＡＣＫＵＰ/", "music/アルバム/", ""};
-    static const char *const stems[] = {"IMG_",     "会議メモ（第", "ReadMe", "ガイド",
-                                        "report-",  "ＲＥＡＤＭＥ", "ﾃﾞｰﾀ",   "photo",
-                                        "設計書_v", "Track "};
-    static const char *const extensions[] = {".JPG",     ".txt", "）.docx", ".pdf",  ".cpp",
-                                             "．ｔｘｔ", ".csv", ".png",    ".xlsx", ".mp3"};
+    static const char *const kStems[] = {"IMG_",     "会議メモ（第", "ReadMe", "ガイド",
+                                         "report-",  "ＲＥＡＤＭＥ", "ﾃﾞｰﾀ",   "photo",
+                                         "設計書_v", "Track "};
+    static const char *const kExtensions[] = {".JPG",     ".txt", "）.docx", ".pdf",  ".cpp",
+                                              "．ｔｘｔ", ".csv", ".png",    ".xlsx", ".mp3"};
     std::mt19937 rng(2024);
     auto pick = [&](std::size_t n) {
         return std::uniform_int_distribution<std::size_t>(0, n - 1)(rng);
@@ -44,10 +44,10 @@ void buildTree(platform::PlainTreeNodes &tree, std::size_t nodes)
         tree.Add({}, 0, key, text);
         const std::size_t entries = std::min<std::size_t>(150 + pick(100), nodes - tree.Count());
         for (std::size_t e = 0; e < entries; ++e) {
-            text = folders[pick(std::size(folders))];
-            text += stems[pick(std::size(stems))];
+            text = kFolders[pick(std::size(kFolders))];
+            text += kStems[pick(std::size(kStems))];
             text += std::to_string(pick(10000));
-            text += extensions[pick(std::size(extensions))];
+            text += kExtensions[pick(std::size(kExtensions))];
             tree.Add(key, platform::TreeNodes::tvwChild, {}, text);
         }
     }

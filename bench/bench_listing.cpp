@@ -153,10 +153,10 @@ int main(int argc, char **argv)
     const platform::TreeModel &model = tree.Model();
     const platform::TreeStore &store = model.Store();
     const std::size_t nodes = store.Count();
-    const std::size_t archives = store.ChildCount(platform::TreeStore::Root);
+    const std::size_t archives = store.ChildCount(platform::TreeStore::kRoot);
     std::size_t expanded = 0;
     for (std::size_t row = 0; row < archives; ++row)
-        if (tree.isExpanded(model.IndexOf(store.Child(platform::TreeStore::Root, row))))
+        if (tree.isExpanded(model.IndexOf(store.Child(platform::TreeStore::kRoot, row))))
             ++expanded;
     const QRect last = nodes ? tree.visualRect(model.IndexOf(platform::NodeId(nodes))) : QRect();
     const bool lastShown = last.isValid() && tree.viewport()->rect().contains(last);

@@ -16,9 +16,6 @@ std::string_view TrimAtNul(std::string_view s)
 namespace
 {
 
-constexpr std::int32_t kCheckFull = 1;
-constexpr std::int32_t kOpenNamesOnly = 0x800000;
-
 // Closes what a passed check opened, exactly once, whatever the handle and however the listing
 // ends.
 class ArchiveCloser
@@ -48,11 +45,11 @@ qint32 Class1::GetFile(qint32 hWnd, const QByteArray &strFile)
     if (strFile.contains('\0'))
         return 0;
     const char *path = strFile.constData();
-    if (Bound<CheckArchive>()(path, kCheckFull) == 0)
+    if (Bound<CheckArchive>()(path, UNZIP_CHECK_FULL) == 0)
         return 0;
     // Bound before the open, so that an archive that could not be closed is never opened.
     const auto close = Bound<CloseArchive>();
-    const std::int32_t handle = Bound<OpenArchive>()(hWnd, path, kOpenNamesOnly);
+    const std::int32_t handle = Bound<OpenArchive>()(hWnd, path, UNZIP_OPEN_NAMES);
     const ArchiveCloser closer(close, handle);
     if (handle > 0) {
         // One record for the whole listing: each find gets what the previous one left in it.

@@ -13,7 +13,7 @@ namespace listing
 namespace
 {
 // How many archives ahead of the listing the prefetcher may ask for.
-constexpr std::size_t PrefetchAhead = 16;
+constexpr std::size_t kPrefetchAhead = 16;
 } // namespace
 
 std::string DisplayPath(std::string_view path)
@@ -55,7 +55,7 @@ bool ListFolder(const std::string &folder, platform::TreeNodes &nodes, RunView &
         // Each archive gets a fresh list made from the last one's buffers, so that the names of
         // a big archive are not paid for again in fresh memory at every archive after it.
         StringList reused;
-        TailPrefetcher prefetcher(*ArchiveList, PrefetchAhead);
+        TailPrefetcher prefetcher(*ArchiveList, kPrefetchAhead);
         for (std::size_t i = 1; i <= n; ++i) {
             prefetcher.Reached(i);
             reused.Clear();
@@ -73,7 +73,7 @@ bool ListFolder(const std::string &folder, platform::TreeNodes &nodes, RunView &
             if (r < 1) {
                 nodes.Add({}, 0, key, text);
                 nodes.EnsureVisible(
-                    nodes.Add(key, platform::TreeNodes::tvwChild, {}, RejectionText));
+                    nodes.Add(key, platform::TreeNodes::tvwChild, {}, kRejectionText));
             } else {
                 platform::NodeId last = nodes.Add({}, 0, key, text);
                 const std::size_t m = EntryNames->Count();

@@ -30,7 +30,7 @@ public:
 };
 
 // The text of the node under an archive that the reader did not accept.
-inline constexpr const char *RejectionText = "書庫じゃないよ！";
+inline constexpr const char *kRejectionText = "書庫じゃないよ！";
 
 // Scans folder and lists every archive found into nodes, as the main window's run does from
 // the new archive list on: archive nodes keyed "R" + i with their path, then the entry names

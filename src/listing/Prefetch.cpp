@@ -64,8 +64,8 @@ void TailPrefetcher::FetchTail(const std::string &path)
         return;
     struct stat status;
     if (::fstat(fd, &status) == 0 && S_ISREG(status.st_mode) && status.st_size > 0) {
-        constexpr off_t Tail = 65536 + 22;
-        const off_t from = status.st_size > Tail ? status.st_size - Tail : 0;
+        constexpr off_t kTail = 65536 + 22;
+        const off_t from = status.st_size > kTail ? status.st_size - kTail : 0;
         ::posix_fadvise(fd, from, status.st_size - from, POSIX_FADV_WILLNEED);
     }
     ::close(fd);

@@ -19,18 +19,18 @@ namespace main_window
 
 QString SkippedFoldersMessage(const std::vector<Module1::SkippedFolder> &folders)
 {
-    constexpr std::size_t Shown = 5;
+    constexpr std::size_t kShown = 5;
     QString text = QStringLiteral("読み込めなかったフォルダーが %1 "
                                   "個あります。これらのフォルダーの中は一覧にありません。\n")
                        .arg(qulonglong(folders.size()));
-    for (std::size_t i = 0; i < folders.size() && i < Shown; ++i) {
+    for (std::size_t i = 0; i < folders.size() && i < kShown; ++i) {
         const std::string &p = folders[i].path;
         text += QStringLiteral("\n%1（%2）")
                     .arg(QFile::decodeName(QByteArray(p.data(), qsizetype(p.size()))),
                          QString::fromLocal8Bit(std::strerror(folders[i].error)));
     }
-    if (folders.size() > Shown)
-        text += QStringLiteral("\nほか %1 個").arg(qulonglong(folders.size() - Shown));
+    if (folders.size() > kShown)
+        text += QStringLiteral("\nほか %1 個").arg(qulonglong(folders.size() - kShown));
     return text;
 }
 

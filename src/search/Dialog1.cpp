@@ -175,8 +175,8 @@ void Dialog1::OKButton_Click()
         return;
     // Owned by this window, which may be gone by the time the box returns.
     QPointer<QMessageBox> box =
-        new QMessageBox(QMessageBox::Information, QString::fromUtf8(search::SearchEndedTitle),
-                        QString::fromUtf8(search::SearchEndedText), QMessageBox::Ok, this);
+        new QMessageBox(QMessageBox::Information, QString::fromUtf8(search::kSearchEndedTitle),
+                        QString::fromUtf8(search::kSearchEndedText), QMessageBox::Ok, this);
     // The box sizes itself to its text alone; wide enough for its short title beside the
     // frame's buttons as well, so that the title shows whole.
     if (auto *grid = qobject_cast<QGridLayout *>(box->layout())) {

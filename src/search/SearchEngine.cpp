@@ -79,9 +79,9 @@ FindResult SearchEngine::FindNext(std::u16string_view text, int checkDistinction
     if (!source_->Describes(*tree_))
         source_.emplace(*tree_);
     // A list from another tree, or from before a Clear, names nodes that are gone: start over.
-    if (dirty_ != FlagFalse || !remaining_ || !remaining_->Source().SameTreeAs(*source_)) {
+    if (dirty_ != kFlagFalse || !remaining_ || !remaining_->Source().SameTreeAs(*source_)) {
         remaining_.emplace(*source_);
-        dirty_ = FlagFalse;
+        dirty_ = kFlagFalse;
     }
 
     const platform::Conversion conversion =

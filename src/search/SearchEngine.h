@@ -15,11 +15,11 @@
 namespace search
 {
 
-inline constexpr const char *SearchEndedText = "検索終了";
-inline constexpr const char *SearchEndedTitle = "Infomation";
+inline constexpr const char *kSearchEndedText = "検索終了";
+inline constexpr const char *kSearchEndedTitle = "Infomation";
 
-inline constexpr std::int16_t FlagTrue = -1;
-inline constexpr std::int16_t FlagFalse = 0;
+inline constexpr std::int16_t kFlagTrue = -1;
+inline constexpr std::int16_t kFlagFalse = 0;
 
 // One search item per tree node, item k describing node k. Nodes are only ever added to a
 // tree until its next Clear, which changes its generation, so a reference to the tree with its
@@ -96,7 +96,7 @@ private:
 enum class FindOutcome {
     Ignored, // empty search text: nothing happened
     Found,   // node selected, shown and focused, its item removed
-    Ended,   // nothing (more) matches: the window shows SearchEndedText
+    Ended,   // nothing (more) matches: the window shows kSearchEndedText
 };
 
 struct FindResult {
@@ -114,9 +114,9 @@ public:
     // The main window's search button: takes the items of the tree. The caller then shows
     // the search window, which calls FormLoaded when it is loaded anew.
     void Command2_Click(platform::TreeNodes &nodes);
-    void FormLoaded() { dirty_ = FlagTrue; }
-    void TextChanged() { dirty_ = FlagTrue; }
-    void OptionChanged() { dirty_ = FlagTrue; }
+    void FormLoaded() { dirty_ = kFlagTrue; }
+    void TextChanged() { dirty_ = kFlagTrue; }
+    void OptionChanged() { dirty_ = kFlagTrue; }
     // The search window's cancel button, before the window unloads.
     void Cancel() { source_.reset(); }
     // The main window is going away: later finds have no tree and end at once.
@@ -135,7 +135,7 @@ private:
     platform::TreeNodes *tree_ = nullptr;
     std::optional<search::SearchSource> source_;
     std::optional<search::SearchRemaining> remaining_;
-    std::int16_t dirty_ = FlagFalse;
+    std::int16_t dirty_ = kFlagFalse;
 };
 
 } // namespace search

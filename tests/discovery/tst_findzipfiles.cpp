@@ -102,7 +102,7 @@ Scan RunScan(const QByteArray &folder)
     return scan;
 }
 
-// The scan's order as its plain definition reads: a folder pass collecting subfolders, each
+// The scan's order in its simplest form, the oracle: a folder pass collecting subfolders, each
 // subfolder's tree, then a files-only pass; ancestors are not entered again.
 void TwoPassScan(const std::string &folder, Paths &out,
                  std::vector<std::pair<dev_t, ino_t>> &branch)

@@ -55,7 +55,7 @@ struct FakeList {
                 platform::NodeId last = nodes.Add({}, 0, key, a.path);
                 if (a.entries.empty())
                     last =
-                        nodes.Add(key, platform::TreeNodes::tvwChild, {}, listing::RejectionText);
+                        nodes.Add(key, platform::TreeNodes::tvwChild, {}, listing::kRejectionText);
                 for (const std::string &e : a.entries)
                     last = nodes.Add(key, platform::TreeNodes::tvwChild, {}, e);
                 nodes.EnsureVisible(last);

@@ -91,9 +91,9 @@ std::map<QString, QStringList> archivesIn(const platform::TreeView &tree)
     const auto text = [&s](platform::NodeId id) {
         return QString::fromUtf8(s.Text(id).data(), qsizetype(s.Text(id).size()));
     };
-    const std::size_t archives = s.ChildCount(platform::TreeStore::Root);
+    const std::size_t archives = s.ChildCount(platform::TreeStore::kRoot);
     for (std::size_t i = 0; i < archives; ++i) {
-        const platform::NodeId a = s.Child(platform::TreeStore::Root, i);
+        const platform::NodeId a = s.Child(platform::TreeStore::kRoot, i);
         if (s.FindKey("R" + std::to_string(i + 1)) != a)
             return {};
         QStringList children;
@@ -148,7 +148,7 @@ private slots:
             {s + "/a.zip", {"readme.txt", "docs/", "docs/読んでね.txt", "readme.txt"}},
             {s + "/サブ/b.ZIP", {"画像/写真.jpg"}},
             {s + "/サブ/深い/c.Zip", {"x"}},
-            {s + "/not-an-archive.zip", {QString::fromUtf8(listing::RejectionText)}},
+            {s + "/not-an-archive.zip", {QString::fromUtf8(listing::kRejectionText)}},
         };
         QCOMPARE(archives, expected);
         QCOMPARE(form.Label1->text(), s);

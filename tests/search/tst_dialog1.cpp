@@ -299,7 +299,7 @@ private slots:
         QVERIFY(!old);
 
         d = &open();
-        QCOMPARE(search::Engine().SearchDirty(), search::FlagTrue); // Form_Load ran
+        QCOMPARE(search::Engine().SearchDirty(), search::kFlagTrue); // Form_Load ran
         QVERIFY(d->Text1->text().isEmpty());
         QCOMPARE(Dialog1::Value(d->CheckDistinction), 0);
         QTest::keyClicks(d->Text1, "a");

@@ -19,10 +19,10 @@ inline std::string IcuCp932(const char *s, std::size_t n)
             c,
             [](const void *, UConverterToUnicodeArgs *args, const char *, int32_t,
                UConverterCallbackReason reason, UErrorCode *e) {
-                static const UChar replacement = 0xFFFD;
+                static const UChar kReplacement = 0xFFFD;
                 if (reason <= UCNV_IRREGULAR) {
                     *e = U_ZERO_ERROR;
-                    ucnv_cbToUWriteUChars(args, &replacement, 1, 0, e);
+                    ucnv_cbToUWriteUChars(args, &kReplacement, 1, 0, e);
                 }
             },
             nullptr, nullptr, nullptr, &err);

@@ -16,16 +16,16 @@ namespace lister
 class Output
 {
 public:
-    explicit Output(std::FILE *f) : file_(f), buffer_(new char[Capacity]) {}
+    explicit Output(std::FILE *f) : file_(f), buffer_(new char[kCapacity]) {}
     ~Output() { Flush(); }
     Output(const Output &) = delete;
     Output &operator=(const Output &) = delete;
 
     void Raw(std::string_view s)
     {
-        if (s.size() > Capacity - used_) {
+        if (s.size() > kCapacity - used_) {
             Flush();
-            if (s.size() > Capacity) {
+            if (s.size() > kCapacity) {
                 write(s.data(), s.size());
                 return;
             }
@@ -38,11 +38,11 @@ public:
     void Escaped(std::string_view s)
     {
         // Escaping at most quadruples a text; texts that could outgrow the buffer go in pieces.
-        while (s.size() > Capacity / 8) {
-            Escaped(s.substr(0, Capacity / 8));
-            s.remove_prefix(Capacity / 8);
+        while (s.size() > kCapacity / 8) {
+            Escaped(s.substr(0, kCapacity / 8));
+            s.remove_prefix(kCapacity / 8);
         }
-        if (4 * s.size() + 8 > Capacity - used_)
+        if (4 * s.size() + 8 > kCapacity - used_)
             Flush();
         char *out = buffer_.get() + used_;
         if (!NeedsEscape(s)) {
@@ -65,7 +65,7 @@ public:
     }
 
 private:
-    static constexpr std::size_t Capacity = 1 << 20;
+    static constexpr std::size_t kCapacity = 1 << 20;
     std::FILE *file_;
     std::unique_ptr<char[]> buffer_;
     std::size_t used_ = 0;
@@ -125,7 +125,7 @@ private:
 
     static char *EscapeByte(unsigned char c, char *out)
     {
-        static constexpr char Hex[] = "0123456789abcdef";
+        static constexpr char kHex[] = "0123456789abcdef";
         if (c >= 0x20 && c != 0x7f && c != '\\') {
             *out++ = char(c);
         } else if (c == '\\') {
@@ -134,8 +134,8 @@ private:
         } else {
             *out++ = '\\';
             *out++ = 'x';
-            *out++ = Hex[c >> 4];
-            *out++ = Hex[c & 15];
+            *out++ = kHex[c >> 4];
+            *out++ = kHex[c & 15];
         }
         return out;
     }

@@ -16,7 +16,7 @@
 namespace
 {
 
-constexpr const char *Usage =
+constexpr const char *kUsage =
     "usage: hakomi-ls FOLDER\n"
     "       hakomi-ls --find TEXT [--case] [--width] FOLDER\n"
     "Prints every archive below FOLDER with its entry names, one node per line:\n"
@@ -27,7 +27,7 @@ constexpr const char *Usage =
 
 int usageError(const char *why)
 {
-    std::fprintf(stderr, "hakomi-ls: %s\n%s", why, Usage);
+    std::fprintf(stderr, "hakomi-ls: %s\n%s", why, kUsage);
     return 2;
 }
 
@@ -51,7 +51,7 @@ void printFinds(platform::PlainTreeNodes &nodes, const FindRequest &find, lister
         if (r.outcome == search::FindOutcome::Ignored)
             return;
         if (r.outcome == search::FindOutcome::Ended) {
-            out.Raw(search::SearchEndedText);
+            out.Raw(search::kSearchEndedText);
             out.Raw("\n");
             return;
         }
@@ -85,7 +85,7 @@ int main(int argc, char **argv)
             continue;
         }
         if (!endOfOptions && a == "--help") {
-            std::fputs(Usage, stdout);
+            std::fputs(kUsage, stdout);
             return 0;
         }
         if (!endOfOptions && a == "--") {

@@ -19,7 +19,7 @@ namespace platform
 namespace
 {
 
-constexpr int LevelRole = Qt::UserRole + 1;
+constexpr int kLevelRole = Qt::UserRole + 1;
 
 std::string describe(const std::string &path, int error)
 {
@@ -69,7 +69,7 @@ protected:
     void initStyleOption(QStyleOptionViewItem *option, const QModelIndex &index) const override
     {
         QStyledItemDelegate::initStyleOption(option, index);
-        option->rect.adjust(index.data(LevelRole).toInt() * 10, 0, 0, 0);
+        option->rect.adjust(index.data(kLevelRole).toInt() * 10, 0, 0, 0);
     }
 };
 
@@ -180,7 +180,7 @@ void DirListBox::fill(const std::string &path, std::vector<std::string> subfolde
         auto *item =
             new QListWidgetItem(sub ? closed : open,
                                 QFile::decodeName(QByteArray(name.data(), qsizetype(name.size()))));
-        item->setData(LevelRole, sub ? ancestors_ + 1 : int(row));
+        item->setData(kLevelRole, sub ? ancestors_ + 1 : int(row));
         item->setToolTip(QFile::decodeName(QByteArray(e.data(), qsizetype(e.size()))));
         addItem(item);
     }

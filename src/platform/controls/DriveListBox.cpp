@@ -43,13 +43,13 @@ bool isOrUnder(const std::string &path, std::string_view folder)
 
 bool isPseudo(std::string_view type)
 {
-    static const char *const pseudo[] = {
+    static const char *const kPseudo[] = {
         "proc",       "sysfs",   "cgroup",    "cgroup2",     "devpts",          "devtmpfs",
         "mqueue",     "debugfs", "tracefs",   "securityfs",  "pstore",          "bpf",
         "configfs",   "fusectl", "hugetlbfs", "autofs",      "binfmt_misc",     "efivarfs",
         "rpc_pipefs", "nsfs",    "selinuxfs", "fuse.portal", "fuse.gvfsd-fuse",
     };
-    return std::find(std::begin(pseudo), std::end(pseudo), type) != std::end(pseudo);
+    return std::find(std::begin(kPseudo), std::end(kPseudo), type) != std::end(kPseudo);
 }
 
 bool isMedia(const std::string &path)

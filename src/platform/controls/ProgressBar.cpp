@@ -8,13 +8,13 @@ namespace platform
 namespace
 {
 // Steps of the drawn bar: fine enough for any width a window gives it.
-constexpr int Resolution = 10000;
+constexpr int kResolution = 10000;
 } // namespace
 
 ProgressBar::ProgressBar(QWidget *parent) : QProgressBar(parent)
 {
     setTextVisible(false);
-    setRange(0, Resolution);
+    setRange(0, kResolution);
     draw();
 }
 
@@ -38,7 +38,7 @@ void ProgressBar::SetValue(float value)
 
 void ProgressBar::draw()
 {
-    setValue(int(std::lround(double(value_ - min_) / double(max_ - min_) * Resolution)));
+    setValue(int(std::lround(double(value_ - min_) / double(max_ - min_) * kResolution)));
 }
 
 } // namespace platform

@@ -52,7 +52,7 @@ void TreeModel::Thaw()
 
 QModelIndex TreeModel::IndexOf(NodeId id) const
 {
-    if (id == TreeStore::Root || id > store_.Count() || !isKnown(id))
+    if (id == TreeStore::kRoot || id > store_.Count() || !isKnown(id))
         return {};
     return createIndex(int(store_.Row(id)), 0, quintptr(id));
 }
@@ -170,7 +170,7 @@ void TreeView::EnsureVisible(NodeId node)
         if (marked_.size() <= store.Count())
             marked_.resize(store.Count() + 1);
         // An ancestor already noted has its own ancestors noted too.
-        for (NodeId p = store.Parent(node); p != TreeStore::Root && !marked_[p];
+        for (NodeId p = store.Parent(node); p != TreeStore::kRoot && !marked_[p];
              p = store.Parent(p)) {
             marked_[p] = true;
             toExpand_.push_back(p);
@@ -178,7 +178,7 @@ void TreeView::EnsureVisible(NodeId node)
         toShow_ = node;
         return;
     }
-    for (NodeId p = store.Parent(node); p != TreeStore::Root; p = store.Parent(p))
+    for (NodeId p = store.Parent(node); p != TreeStore::kRoot; p = store.Parent(p))
         expand(model_.IndexOf(p));
     scrollTo(model_.IndexOf(node));
 }

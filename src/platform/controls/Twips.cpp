@@ -14,12 +14,12 @@ namespace platform
 
 int TwipsToPixels(double twips, double dpi)
 {
-    return int(std::lround(twips * dpi / TwipsPerInch));
+    return int(std::lround(twips * dpi / kTwipsPerInch));
 }
 
 double PixelsToTwips(double pixels, double dpi)
 {
-    return pixels * TwipsPerInch / dpi;
+    return pixels * kTwipsPerInch / dpi;
 }
 
 namespace

@@ -10,7 +10,7 @@ class QWidget;
 namespace platform
 {
 
-inline constexpr double TwipsPerInch = 1440.0;
+inline constexpr double kTwipsPerInch = 1440.0;
 
 // Rounds to the nearest pixel (halves away from zero).
 int TwipsToPixels(double twips, double dpi);

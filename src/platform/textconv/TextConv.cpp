@@ -18,7 +18,7 @@ namespace platform
 namespace
 {
 
-constexpr char16_t Replacement = u'\uFFFD';
+constexpr char16_t kReplacement = u'\uFFFD';
 
 // One conversion as a table of code points to replacement sequences; a code point without an
 // entry stays as it is. The BMP is looked up in two stages of 256 so that the blocks where
@@ -26,9 +26,9 @@ constexpr char16_t Replacement = u'\uFFFD';
 class Table
 {
 public:
-    // Entry layout: 0 = unchanged; else Mapped | length << 24 | payload, where the payload is
+    // Entry layout: 0 = unchanged; else kMapped | length << 24 | payload, where the payload is
     // the single code unit when length is 1 and the offset into pool_ otherwise.
-    static constexpr std::uint32_t Mapped = 1u << 31;
+    static constexpr std::uint32_t kMapped = 1u << 31;
 
     template <class Convert>
     Table(Convert convertOne, const icu::UnicodeSet &supplementaryCandidates)
@@ -68,7 +68,8 @@ public:
         }
         // An ill-formed byte stands for U+FFFD.
         char16_t probe[0x80];
-        maxUnitsPerByte_ = std::max<std::size_t>(maxUnitsPerByte_, Put(Replacement, probe) - probe);
+        maxUnitsPerByte_ =
+            std::max<std::size_t>(maxUnitsPerByte_, Put(kReplacement, probe) - probe);
     }
 
     // Code units written for one code point at most, and per UTF-8 byte of input at most.
@@ -122,12 +123,12 @@ private:
         maxUnits_ = std::max<std::size_t>(maxUnits_, n);
         maxUnitsPerByte_ = std::max<std::size_t>(maxUnitsPerByte_, (n + utf8Bytes - 1) / utf8Bytes);
         if (n == 1)
-            return Mapped | 1u << 24 | out.charAt(0);
+            return kMapped | 1u << 24 | out.charAt(0);
         const std::size_t offset = pool_.size();
         if (offset + n > 0xFFFFFF)
             throw std::runtime_error("text conversion: replacement pool overflow");
         pool_.append(reinterpret_cast<const char16_t *>(out.getBuffer()), n);
-        return Mapped | n << 24 | std::uint32_t(offset);
+        return kMapped | n << 24 | std::uint32_t(offset);
     }
 
     std::uint32_t findSupplementary(char32_t c) const
@@ -247,11 +248,11 @@ char32_t decodeUtf8Slow(const unsigned char *s, std::size_t n, std::size_t &i)
         else if (b0 == 0xF4)
             hi = 0x8F; // nothing above U+10FFFF
     } else {
-        return Replacement;
+        return kReplacement;
     }
     for (std::size_t k = 0; k < need; ++k) {
         if (i >= n || !isTrail(s[i], lo, hi))
-            return Replacement;
+            return kReplacement;
         c = c << 6 | (s[i++] & 0x3F);
         lo = 0x80;
         hi = 0xBF;
@@ -379,7 +380,7 @@ std::string ToUtf8(std::u16string_view s)
             c = 0x10000 + ((c - 0xD800) << 10) + (s[i + 1] - 0xDC00);
             ++i;
         } else if (c >= 0xD800 && c <= 0xDFFF) {
-            c = Replacement;
+            c = kReplacement;
         }
         if (c < 0x80) {
             out += char(c);

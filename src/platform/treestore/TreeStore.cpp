@@ -8,9 +8,9 @@ namespace platform
 
 namespace
 {
-constexpr std::size_t ChunkSize = std::size_t(1) << 24;
-constexpr std::size_t MaxTextLength = (std::size_t(1) << 24) - 1;
-constexpr std::size_t MaxChunks = std::size_t(1) << 16;
+constexpr std::size_t kChunkSize = std::size_t(1) << 24;
+constexpr std::size_t kMaxTextLength = (std::size_t(1) << 24) - 1;
+constexpr std::size_t kMaxChunks = std::size_t(1) << 16;
 } // namespace
 
 TreeStore::TreeStore()
@@ -42,7 +42,7 @@ std::uint64_t TreeStore::storeText(std::string_view text)
     if (chunks_.empty() || chunkUsed_ + text.size() > chunkSize_) {
         // A text longer than a chunk gets a chunk of its own size. Pages of a chunk that are
         // never written are never touched, so a fresh chunk costs nothing until it is used.
-        chunkSize_ = std::max(ChunkSize, text.size());
+        chunkSize_ = std::max(kChunkSize, text.size());
         chunks_.push_back(std::make_unique_for_overwrite<char[]>(chunkSize_));
         chunkUsed_ = 0;
     }
@@ -56,7 +56,7 @@ std::uint64_t TreeStore::storeText(std::string_view text)
 
 const TreeStore::Children *TreeStore::childrenOf(NodeId parent) const
 {
-    if (parent == Root)
+    if (parent == kRoot)
         return &top_;
     // Most nodes are leaves, and a view asks each of them for its children.
     if (!hasChildren_[parent - 1])
@@ -79,9 +79,9 @@ NodeId TreeStore::Add(NodeId parent, std::string_view key, std::string_view text
         throw TreeError("Element not found");
     if (count_ >= UINT32_MAX - 1)
         throw TreeError("Out of memory");
-    if (text.size() > MaxTextLength)
+    if (text.size() > kMaxTextLength)
         throw TreeError("Text too long");
-    if (chunks_.size() == MaxChunks && chunkUsed_ + text.size() > chunkSize_)
+    if (chunks_.size() == kMaxChunks && chunkUsed_ + text.size() > chunkSize_)
         throw TreeError("Out of memory");
     const NodeId id = NodeId(count_ + 1);
     if (!key.empty()) {
@@ -91,7 +91,7 @@ NodeId TreeStore::Add(NodeId parent, std::string_view key, std::string_view text
     }
 
     Children *siblings = &top_;
-    if (parent != Root) {
+    if (parent != kRoot) {
         hasChildren_[parent - 1] = true;
         if (parent != lastParent_ || !lastChildren_)
             lastChildren_ = &children_[parent];
@@ -103,9 +103,9 @@ NodeId TreeStore::Add(NodeId parent, std::string_view key, std::string_view text
     else
         siblings->runs.push_back({id, siblings->total, 1});
 
-    if ((count_ >> BlockBits) == blocks_.size())
-        blocks_.push_back(std::make_unique_for_overwrite<Node[]>(std::size_t(1) << BlockBits));
-    Node &n = blocks_[count_ >> BlockBits][count_ & ((1u << BlockBits) - 1)];
+    if ((count_ >> kBlockBits) == blocks_.size())
+        blocks_.push_back(std::make_unique_for_overwrite<Node[]>(std::size_t(1) << kBlockBits));
+    Node &n = blocks_[count_ >> kBlockBits][count_ & ((1u << kBlockBits) - 1)];
     n.parent = parent;
     n.row = siblings->total++;
     n.text = storeText(text);
@@ -142,11 +142,11 @@ NodeId TreeStore::Child(NodeId parent, std::size_t row) const
 
 std::size_t TreeStore::MemoryBytes() const
 {
-    std::size_t bytes = blocks_.size() * (sizeof(Node) << BlockBits);
+    std::size_t bytes = blocks_.size() * (sizeof(Node) << kBlockBits);
     bytes += top_.runs.capacity() * sizeof(Run);
     for (const auto &[id, c] : children_)
         bytes += c.runs.capacity() * sizeof(Run) + sizeof(c) + 32;
-    bytes += chunks_.empty() ? 0 : (chunks_.size() - 1) * ChunkSize + chunkUsed_;
+    bytes += chunks_.empty() ? 0 : (chunks_.size() - 1) * kChunkSize + chunkUsed_;
     bytes += keys_.size() * 64;
     return bytes;
 }
@@ -155,7 +155,7 @@ NodeId ResolveParent(const TreeStore &store, std::string_view relative, int rela
                      std::string &cachedKey, NodeId &cachedNode)
 {
     if (relative.empty())
-        return TreeStore::Root;
+        return TreeStore::kRoot;
     if (relationship != TreeNodes::tvwChild)
         throw TreeError("Invalid relationship: only child nodes are supported");
     if (cachedNode == 0 || relative != cachedKey) {
@@ -170,7 +170,7 @@ NodeId ResolveParent(const TreeStore &store, std::string_view relative, int rela
 void PlainTreeNodes::Clear()
 {
     store_.Clear();
-    selected_ = visible_ = lastRelative_ = 0;
+    selected_ = lastRelative_ = 0;
     lastRelativeKey_.clear();
 }
 

@@ -26,12 +26,12 @@ public:
 class TreeStore
 {
 public:
-    static constexpr NodeId Root = 0;
+    static constexpr NodeId kRoot = 0;
 
     TreeStore();
 
     void Clear();
-    // Adds a node as the last child of parent (Root for a top-level node). An empty key
+    // Adds a node as the last child of parent (kRoot for a top-level node). An empty key
     // means no key; a key already in use raises TreeError.
     NodeId Add(NodeId parent, std::string_view key, std::string_view text);
     // The node with this key, or 0.
@@ -74,13 +74,13 @@ private:
         std::vector<Run> runs;
         std::uint32_t total = 0;
     };
-    static constexpr unsigned BlockBits = 16; // nodes live in fixed blocks: growing never copies
+    static constexpr unsigned kBlockBits = 16; // nodes live in fixed blocks: growing never copies
     static constexpr std::uint64_t PositionMask = (std::uint64_t(1) << 24) - 1;
     static constexpr std::uint64_t LengthMask = (std::uint64_t(1) << 24) - 1;
 
     const Node &node(NodeId id) const
     {
-        return blocks_[(id - 1) >> BlockBits][(id - 1) & ((1u << BlockBits) - 1)];
+        return blocks_[(id - 1) >> kBlockBits][(id - 1) & ((1u << kBlockBits) - 1)];
     }
     const Children *childrenOf(NodeId parent) const;
     std::uint64_t storeText(std::string_view text);
@@ -122,7 +122,7 @@ public:
     virtual std::uint64_t Generation() const = 0;
 };
 
-// A TreeNodes without a window: the lister's tree. Selection and visibility are recorded.
+// A TreeNodes without a window: the lister's tree. The selection is recorded.
 class PlainTreeNodes : public TreeNodes
 {
 public:
@@ -132,18 +132,16 @@ public:
     std::size_t Count() const override { return store_.Count(); }
     std::string_view Text(NodeId node) const override { return store_.Text(node); }
     void Select(NodeId node) override { selected_ = node; }
-    void EnsureVisible(NodeId node) override { visible_ = node; }
+    void EnsureVisible(NodeId) override {}
     void SetFocus() override {}
     std::uint64_t Generation() const override { return store_.Generation(); }
 
     const TreeStore &Store() const { return store_; }
     NodeId Selected() const { return selected_; }
-    NodeId LastMadeVisible() const { return visible_; }
 
 private:
     TreeStore store_;
     NodeId selected_ = 0;
-    NodeId visible_ = 0;
     NodeId lastRelative_ = 0;
     std::string lastRelativeKey_;
 };

@@ -42,7 +42,7 @@ struct Slot {
 };
 
 // The table is shared by every caller; a caller that lists holds it for one entry at a time,
-// so a spin lock costs two instructions where a mutex costs two calls.
+// so the lock is almost never contended, and spinning saves the mutex's calls on each entry.
 class SpinLock
 {
 public:
@@ -57,8 +57,8 @@ public:
 private:
     std::atomic_flag flag_ = ATOMIC_FLAG_INIT;
 };
-SpinLock gTableLock;
-std::vector<std::unique_ptr<Slot>> gSlots;
+SpinLock g_tableLock;
+std::vector<std::unique_ptr<Slot>> g_slots;
 
 Slot *FindSlot(int32_t handle)
 {
@@ -66,9 +66,9 @@ Slot *FindSlot(int32_t handle)
         return nullptr;
     const uint32_t h = uint32_t(handle);
     const size_t index = h & (kMaxOpenArchives - 1);
-    if (index >= gSlots.size())
+    if (index >= g_slots.size())
         return nullptr;
-    Slot *slot = gSlots[index].get();
+    Slot *slot = g_slots[index].get();
     return slot->open && slot->generation == h >> kSlotBits ? slot : nullptr;
 }
 
@@ -147,17 +147,17 @@ bool LoadFile(const char *path, CentralDirectory &directory, struct stat &st)
 // Moves a loaded directory into a free slot; directory gets the slot's old storage.
 int32_t Publish(CentralDirectory &directory)
 {
-    std::lock_guard lock(gTableLock);
+    std::lock_guard lock(g_tableLock);
     // The lowest free slot, so that one archive at a time always reuses the same storage.
     size_t index = 0;
-    while (index < gSlots.size() && gSlots[index]->open)
+    while (index < g_slots.size() && g_slots[index]->open)
         ++index;
-    if (index == gSlots.size()) {
+    if (index == g_slots.size()) {
         if (index == size_t(kMaxOpenArchives))
             return 0;
-        gSlots.push_back(std::make_unique<Slot>());
+        g_slots.push_back(std::make_unique<Slot>());
     }
-    Slot &slot = *gSlots[index];
+    Slot &slot = *g_slots[index];
     slot.directory.swap(directory);
     Recycle(directory);
     slot.generation = slot.generation + 1 < kGenerations ? slot.generation + 1 : 1;
@@ -169,39 +169,39 @@ int32_t Publish(CentralDirectory &directory)
 // Method names padded to the 8-byte field, so that each is one fixed-size copy.
 const char (&MethodName(uint16_t method))[8]
 {
-    static const char names[][8] = {"store",  "shrink", "reduce", "implode", "deflate",
-                                    "defl64", "bzip2",  "lzma",   "zstd",    "xz",
-                                    "ppmd",   "aes",    "?"};
+    static const char kNames[][8] = {"store",  "shrink", "reduce", "implode", "deflate",
+                                     "defl64", "bzip2",  "lzma",   "zstd",    "xz",
+                                     "ppmd",   "aes",    "?"};
     switch (method) {
     case 0:
-        return names[0];
+        return kNames[0];
     case 1:
-        return names[1];
+        return kNames[1];
     case 2:
     case 3:
     case 4:
     case 5:
-        return names[2];
+        return kNames[2];
     case 6:
-        return names[3];
+        return kNames[3];
     case 8:
-        return names[4];
+        return kNames[4];
     case 9:
-        return names[5];
+        return kNames[5];
     case 12:
-        return names[6];
+        return kNames[6];
     case 14:
-        return names[7];
+        return kNames[7];
     case 93:
-        return names[8];
+        return kNames[8];
     case 95:
-        return names[9];
+        return kNames[9];
     case 98:
-        return names[10];
+        return kNames[10];
     case 99:
-        return names[11];
+        return kNames[11];
     default:
-        return names[12];
+        return kNames[12];
     }
 }
 
@@ -337,7 +337,7 @@ int32_t FindFirst(int32_t handle, const char *pattern, EntryInfo *record)
 {
     if (!record)
         return 1;
-    std::lock_guard lock(gTableLock);
+    std::lock_guard lock(g_tableLock);
     Slot *slot = FindSlot(handle);
     if (!slot)
         return 1;
@@ -354,7 +354,7 @@ int32_t FindNext(int32_t handle, EntryInfo *record)
 {
     if (!record)
         return 1;
-    std::lock_guard lock(gTableLock);
+    std::lock_guard lock(g_tableLock);
     Slot *slot = FindSlot(handle);
     if (!slot || !slot->listing)
         return 1;
@@ -363,7 +363,7 @@ int32_t FindNext(int32_t handle, EntryInfo *record)
 
 int32_t CloseArchive(int32_t handle)
 {
-    std::lock_guard lock(gTableLock);
+    std::lock_guard lock(g_tableLock);
     Slot *slot = FindSlot(handle);
     if (!slot)
         return 1;

@@ -235,16 +235,15 @@ bool CentralDirectory::TryDirectory(Scan &scan, uint64_t end, uint64_t offset, u
             return false;
         loaded_ = true;
         offset_ = end;
-        stated_ = 0;
         return true;
     }
     const uint64_t gap = end - offset - size;
-    if (gap > 0 && Take(scan, offset + gap, size, stated))
+    if (gap > 0 && Take(scan, offset + gap, size))
         return true;
-    return Take(scan, offset, size, stated);
+    return Take(scan, offset, size);
 }
 
-bool CentralDirectory::Take(Scan &scan, uint64_t start, uint64_t size, uint64_t stated)
+bool CentralDirectory::Take(Scan &scan, uint64_t start, uint64_t size)
 {
     if (size < kCentralHeaderSize || size > std::numeric_limits<size_t>::max())
         return false;
@@ -272,7 +271,6 @@ bool CentralDirectory::Take(Scan &scan, uint64_t start, uint64_t size, uint64_t 
     data_ = dst;
     size_ = size_t(size);
     offset_ = start;
-    stated_ = stated;
     loaded_ = true;
     return true;
 }
@@ -282,7 +280,6 @@ void CentralDirectory::Reset()
     data_ = nullptr;
     size_ = 0;
     offset_ = 0;
-    stated_ = 0;
     loaded_ = false;
 }
 
@@ -298,7 +295,6 @@ void CentralDirectory::swap(CentralDirectory &other) noexcept
     std::swap(data_, other.data_);
     std::swap(size_, other.size_);
     std::swap(offset_, other.offset_);
-    std::swap(stated_, other.stated_);
     std::swap(loaded_, other.loaded_);
 }
 

@@ -131,7 +131,6 @@ public:
     // Where the directory starts in the source, after any adjustment for prepended data.
     uint64_t Offset() const { return offset_; }
     // The entry count the end record states, a hint only.
-    uint64_t StatedEntries() const { return stated_; }
     HeaderCursor Headers() const { return HeaderCursor(data_, size_); }
 
     // Forgets the directory and keeps the storage.
@@ -147,13 +146,12 @@ private:
     int TryZip64(Scan &scan, uint64_t locatorPos, uint64_t recordPos, bool diskInRecord,
                  bool directoryDiskInRecord);
     bool TryDirectory(Scan &scan, uint64_t end, uint64_t offset, uint64_t size, uint64_t stated);
-    bool Take(Scan &scan, uint64_t start, uint64_t size, uint64_t stated);
+    bool Take(Scan &scan, uint64_t start, uint64_t size);
 
     Buffer buffer_;
     const unsigned char *data_ = nullptr;
     size_t size_ = 0;
     uint64_t offset_ = 0;
-    uint64_t stated_ = 0;
     bool loaded_ = false;
 };
 

@@ -16,8 +16,8 @@ using platform::Conversion;
 namespace
 {
 
-constexpr Conversion Conversions[] = {Conversion::Narrow, Conversion::LowerCase,
-                                      Conversion::LowerNarrow};
+constexpr Conversion kConversions[] = {Conversion::Narrow, Conversion::LowerCase,
+                                       Conversion::LowerNarrow};
 
 QString hex(std::u16string_view s)
 {
@@ -88,7 +88,7 @@ class TestTextConv : public QObject
         for (char32_t c = first; c <= last; ++c) {
             const std::u16string in = codePoint(c);
             const bool surrogate = c >= 0xD800 && c <= 0xDFFF;
-            for (Conversion conv : Conversions) {
+            for (Conversion conv : kConversions) {
                 const std::u16string want = icu.convert(in, conv);
                 const std::u16string got = platform::Convert(in, conv);
                 if (got != want || (!surrogate && platform::ConvertUtf8(platform::ToUtf8(in), conv,
@@ -192,7 +192,7 @@ private slots:
         }
         for (const QString &string : strings) {
             const std::u16string s = string.toStdU16String();
-            for (Conversion c : Conversions)
+            for (Conversion c : kConversions)
                 if (platform::Convert(s, c) != icu.convert(s, c))
                     QFAIL(qPrintable(
                         QStringLiteral("conversion %1 of %2: got %3, ICU %4")
@@ -210,7 +210,7 @@ private slots:
         QCOMPARE(hex(icu.convert(u"ΑΣ", Conversion::LowerCase)), hex(u"ας"));
         const std::u16string parts[] = {u"ΑΣ",   u"Σ", u"İ", u"ガ",    u"\u3099",
                                         u"ＡＢ", u"",  u"𐐀", u"\xDC00"};
-        for (Conversion c : Conversions)
+        for (Conversion c : kConversions)
             for (const auto &a : parts)
                 for (const auto &b : parts)
                     QCOMPARE(hex(platform::Convert(a + b, c)),
@@ -253,7 +253,7 @@ private slots:
             }
             const std::u16string want = Icu::fromUtf8(s);
             bool same = platform::FromUtf8(s) == want;
-            for (Conversion c : Conversions)
+            for (Conversion c : kConversions)
                 same = same && platform::ConvertUtf8(s, c, scratch) == platform::Convert(want, c);
             if (!same)
                 QFAIL(qPrintable(QByteArray::fromStdString(s).toHex(' ')));

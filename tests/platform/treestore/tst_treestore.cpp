@@ -22,8 +22,8 @@ private slots:
         QCOMPARE(b, 3u);
         QCOMPARE(a2, 4u);
         const TreeStore &s = nodes.Store();
-        QCOMPARE(s.ChildCount(TreeStore::Root), 2u);
-        QCOMPARE(s.Child(TreeStore::Root, 1), b);
+        QCOMPARE(s.ChildCount(TreeStore::kRoot), 2u);
+        QCOMPARE(s.Child(TreeStore::kRoot, 1), b);
         QCOMPARE(s.ChildCount(a), 2u);
         QCOMPARE(s.Child(a, 1), a2);
         QCOMPARE(s.Row(a2), 1u);
@@ -69,7 +69,7 @@ private slots:
     void longTextsAndManyNodes()
     {
         TreeStore s;
-        const NodeId top = s.Add(TreeStore::Root, "R1", "top");
+        const NodeId top = s.Add(TreeStore::kRoot, "R1", "top");
         for (int i = 0; i < 100000; ++i)
             s.Add(top, {}, std::to_string(i));
         // The longest text a node holds, and one byte more.
