@@ -1,14 +1,18 @@
 #include "Archives.h"
 
 #include <atomic>
+#include <cerrno>
+#include <climits>
 #include <cstring>
 #include <fcntl.h>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
+#include <unordered_map>
 #include <vector>
 
 #include "CentralDirectory.h"
@@ -119,13 +123,76 @@ struct ThreadState {
 };
 thread_local ThreadState tState;
 
+// Opens path as open(2) would, also when it is longer than the kernel takes in one call
+// (ENAMETOOLONG): the folders before its last PATH_MAX bytes are then opened a stretch of
+// whole components at a time, each relative to the one before.
+int OpenPath(const char *path, int flags)
+{
+    const int fd = open(path, flags);
+    if (fd >= 0 || errno != ENAMETOOLONG)
+        return fd;
+    std::string_view rest(path);
+    int dir = AT_FDCWD;
+    const auto closeDir = [&dir] {
+        if (dir != AT_FDCWD)
+            close(dir);
+    };
+    if (rest.starts_with('/')) {
+        dir = open("/", O_PATH | O_DIRECTORY | O_CLOEXEC);
+        if (dir < 0)
+            return -1;
+    }
+    std::string piece;
+    for (;;) {
+        while (rest.starts_with('/'))
+            rest.remove_prefix(1);
+        if (rest.size() < PATH_MAX)
+            break;
+        const size_t cut = rest.rfind('/', PATH_MAX - 1);
+        if (cut == std::string_view::npos || cut == 0) {
+            closeDir();
+            errno = ENAMETOOLONG; // a single component longer than any file system allows
+            return -1;
+        }
+        piece.assign(rest.substr(0, cut));
+        const int next = openat(dir, piece.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+        closeDir();
+        if (next < 0)
+            return -1;
+        dir = next;
+        rest.remove_prefix(cut);
+    }
+    piece.assign(rest);
+    const int last = openat(dir, piece.c_str(), flags);
+    const int saved = errno;
+    closeDir();
+    errno = saved;
+    return last;
+}
+
+// stat(2) that follows links, for paths of any length.
+bool StatPath(const char *path, struct stat &st)
+{
+    if (stat(path, &st) == 0)
+        return true;
+    if (errno != ENAMETOOLONG)
+        return false;
+    const int fd = OpenPath(path, O_PATH | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const bool ok = fstat(fd, &st) == 0;
+    close(fd);
+    return ok;
+}
+
 // A descriptor for a regular file, or -1. Non-blocking, so that opening a FIFO never
 // waits for a writer; without a controlling-terminal side effect on a tty.
 int OpenRegular(const char *path, struct stat &st)
 {
-    const int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    const int fd = OpenPath(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
     if (fd < 0)
         return -1;
+    g_io.opens.fetch_add(1, std::memory_order_relaxed);
     if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < 0) {
         close(fd);
         return -1;
@@ -142,6 +209,56 @@ bool LoadFile(const char *path, CentralDirectory &directory, struct stat &st)
     const bool ok = directory.Load(source, tState.tail);
     close(fd);
     return ok;
+}
+
+// Directories read ahead, by path, until a check or an open takes them. No descriptor is
+// kept: the file is known again by a stat of its path, which a network file system answers
+// from its attribute cache, so that thousands of held reads cost no descriptors at all.
+struct Held {
+    CentralDirectory directory;
+    FileKey key;
+    size_t bytes = 0;
+};
+// A safety cap; the caller bounds what it reads ahead far below it.
+constexpr size_t kMaxHeld = 4096;
+constexpr size_t kMaxHeldBytes = size_t(256) << 20;
+std::mutex g_heldLock;
+std::unordered_map<std::string, Held> g_held;
+size_t g_heldBytes = 0;
+// Lets checks and opens skip the lock when nothing is held, as in every run without
+// read-ahead.
+std::atomic<size_t> g_heldCount{0};
+
+// Forgets what is held for path. Call with g_heldLock held.
+void ForgetHeld(std::unordered_map<std::string, Held>::iterator it)
+{
+    g_heldBytes -= it->second.bytes;
+    g_held.erase(it);
+    g_heldCount.store(g_held.size(), std::memory_order_release);
+}
+
+// Takes what is held for path: true, with directory and key set, when it was held and the
+// file is still the one read. Whatever was held is no longer held afterwards.
+bool TakeHeld(const char *path, CentralDirectory &directory, FileKey &key)
+{
+    if (g_heldCount.load(std::memory_order_acquire) == 0)
+        return false;
+    Held held;
+    {
+        std::lock_guard lock(g_heldLock);
+        const auto it = g_held.find(path);
+        if (it == g_held.end())
+            return false;
+        held.directory.swap(it->second.directory);
+        held.key = it->second.key;
+        ForgetHeld(it);
+    }
+    struct stat st;
+    if (!StatPath(path, st) || !S_ISREG(st.st_mode) || !(KeyOf(st) == held.key))
+        return false;
+    directory.swap(held.directory);
+    key = held.key;
+    return true;
 }
 
 // Moves a loaded directory into a free slot; directory gets the slot's old storage.
@@ -285,6 +402,11 @@ int32_t CheckArchive(const char *path)
     if (!path)
         return 0;
     struct stat st;
+    if (TakeHeld(path, t.checked, t.checkedKey)) {
+        t.checkedPath.assign(path);
+        t.checkedValid = true;
+        return 1;
+    }
     if (!LoadFile(path, t.checked, st))
         return 0;
     t.checkedPath.assign(path);
@@ -301,10 +423,13 @@ int32_t OpenArchive(const char *path)
         return 0;
     }
     bool ready = false;
-    if (t.checkedValid && t.checkedPath == path) {
+    FileKey key;
+    if (TakeHeld(path, t.checked, key)) {
+        ready = true;
+    } else if (t.checkedValid && t.checkedPath == path) {
         // stat follows links as open does; an unchanged file needs no second read.
         struct stat st;
-        ready = stat(path, &st) == 0 && S_ISREG(st.st_mode) && KeyOf(st) == t.checkedKey;
+        ready = StatPath(path, st) && S_ISREG(st.st_mode) && KeyOf(st) == t.checkedKey;
     }
     t.checkedValid = false;
     if (!ready) {
@@ -313,6 +438,46 @@ int32_t OpenArchive(const char *path)
             return 0;
     }
     return Publish(t.checked);
+}
+
+int64_t ReadAhead(const char *path)
+{
+    if (!path)
+        return -1;
+    Held held;
+    struct stat st;
+    // Into storage of its own, sized to the directory: the thread's scratch stays small
+    // and held reads cost what they hold.
+    if (!LoadFile(path, held.directory, st) || !held.directory.ShrinkToFit()) {
+        DropReadAhead(path);
+        return -1;
+    }
+    held.key = KeyOf(st);
+    held.bytes = held.directory.Capacity() + std::strlen(path) + sizeof(Held) + 64;
+    const int64_t bytes = int64_t(held.bytes);
+    std::lock_guard lock(g_heldLock);
+    auto it = g_held.find(path);
+    if (it != g_held.end())
+        ForgetHeld(it);
+    if (g_held.size() >= kMaxHeld || held.bytes > kMaxHeldBytes - g_heldBytes)
+        return -1;
+    g_heldBytes += held.bytes;
+    g_held.emplace(path, std::move(held));
+    g_heldCount.store(g_held.size(), std::memory_order_release);
+    return bytes;
+}
+
+void DropReadAhead(const char *path)
+{
+    std::unordered_map<std::string, Held> dropped; // freed outside the lock
+    std::lock_guard lock(g_heldLock);
+    if (!path) {
+        dropped.swap(g_held);
+        g_heldBytes = 0;
+    } else if (const auto it = g_held.find(path); it != g_held.end()) {
+        ForgetHeld(it);
+    }
+    g_heldCount.store(g_held.size(), std::memory_order_release);
 }
 
 int32_t CheckArchiveBytes(const void *data, size_t size)

@@ -15,6 +15,8 @@ int32_t FindFirst(int32_t handle, const char *pattern, EntryInfo *record);
 int32_t FindNext(int32_t handle, EntryInfo *record);
 int32_t CloseArchive(int32_t handle);
 int32_t RunCommand(const char *cmdline, char *output, int32_t size);
+int64_t ReadAhead(const char *path);
+void DropReadAhead(const char *path);
 
 // The same checks and the same handle table over bytes in memory.
 int32_t CheckArchiveBytes(const void *data, size_t size);

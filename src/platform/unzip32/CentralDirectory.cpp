@@ -33,10 +33,12 @@ bool FileSource::ReadAt(unsigned char *dst, size_t n, uint64_t off)
     while (n > 0) {
         // Linux moves at most about 2 GiB per call.
         const ssize_t got = pread(fd_, dst, std::min<size_t>(n, size_t(1) << 30), off_t(off));
+        g_io.reads.fetch_add(1, std::memory_order_relaxed);
         if (got < 0 && errno == EINTR)
             continue;
         if (got <= 0)
             return false; // error, or the file shrank
+        g_io.bytes.fetch_add(uint64_t(got), std::memory_order_relaxed);
         dst += got;
         n -= size_t(got);
         off += uint64_t(got);
@@ -64,6 +66,18 @@ unsigned char *Buffer::Reserve(size_t n)
     if (!data_)
         return nullptr;
     capacity_ = cap;
+    return data_.get();
+}
+
+unsigned char *Buffer::Assign(const unsigned char *from, size_t n)
+{
+    std::unique_ptr<unsigned char[]> data(new (std::nothrow) unsigned char[n ? n : 1]);
+    if (!data)
+        return nullptr;
+    if (n > 0)
+        std::memcpy(data.get(), from, n);
+    data_ = std::move(data);
+    capacity_ = n;
     return data_.get();
 }
 
@@ -287,6 +301,17 @@ void CentralDirectory::Release()
 {
     Reset();
     buffer_.Release();
+}
+
+bool CentralDirectory::ShrinkToFit()
+{
+    if (buffer_.Capacity() == size_)
+        return true;
+    unsigned char *data = buffer_.Assign(data_, size_);
+    if (!data)
+        return false;
+    data_ = data;
+    return true;
 }
 
 void CentralDirectory::swap(CentralDirectory &other) noexcept

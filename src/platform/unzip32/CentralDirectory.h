@@ -2,6 +2,7 @@
 // local headers, no entry data.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -10,6 +11,12 @@
 
 namespace unzip32
 {
+
+// What the library has done to files since the process started, for tests and benchmarks.
+struct IoCounters {
+    std::atomic<uint64_t> opens{0}, reads{0}, bytes{0};
+};
+inline IoCounters g_io;
 
 // Random read access to the bytes of one archive.
 class ByteSource
@@ -57,6 +64,9 @@ class Buffer
 public:
     // At least n bytes, holding whatever they held; nullptr when memory runs out.
     unsigned char *Reserve(size_t n);
+    // Exactly n bytes (none for 0), holding the first n bytes of from; nullptr when memory
+    // runs out, the buffer then unchanged.
+    unsigned char *Assign(const unsigned char *from, size_t n);
     unsigned char *Data() const { return data_.get(); }
     size_t Capacity() const { return capacity_; }
     void Release();
@@ -137,6 +147,9 @@ public:
     void Reset();
     // Forgets the directory and frees the storage.
     void Release();
+    // Moves the directory into storage of exactly its size, for directories held a while.
+    // False when memory runs out; the directory is then unchanged.
+    bool ShrinkToFit();
     size_t Capacity() const { return buffer_.Capacity(); }
     void swap(CentralDirectory &other) noexcept;
 

@@ -58,4 +58,21 @@ int32_t UnZip(int32_t, const char *cmdline, char *output, int32_t size)
         return 2;
     }
 }
+
+int64_t UnZipReadAhead(const char *path)
+{
+    try {
+        return unzip32::ReadAhead(path);
+    } catch (...) {
+        return -1;
+    }
+}
+
+void UnZipDropReadAhead(const char *path)
+{
+    try {
+        unzip32::DropReadAhead(path);
+    } catch (...) {
+    }
+}
 }

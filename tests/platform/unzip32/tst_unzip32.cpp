@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <new>
 #include <sys/stat.h>
+#include <thread>
 
 #include "TestArchives.h"
 #include "UnZip32.h"
@@ -150,6 +151,18 @@ class TestUnZip32 : public QObject
         }
     }
 
+    // A read-ahead changes nothing the reader sees: it holds exactly the archives, and the
+    // listing after it, or an open without a check, answers as without it.
+    void CheckReadAhead(const QByteArray &path, const std::optional<Names> &expected)
+    {
+        QCOMPARE(UnZipReadAhead(path.constData()) >= 0, expected.has_value());
+        CheckListing(List(path), expected);
+        QCOMPARE(UnZipReadAhead(path.constData()) >= 0, expected.has_value());
+        const int32_t h = UnZipOpenArchive(0, path.constData(), UNZIP_OPEN_NAMES);
+        QCOMPARE(h > 0, expected.has_value());
+        UnZipCloseArchive(h);
+    }
+
 private slots:
     void initTestCase() { QVERIFY(dir_.isValid()); }
 
@@ -158,7 +171,9 @@ private slots:
     {
         QFETCH(QByteArray, bytes);
         QFETCH(std::optional<Names>, expected);
-        CheckListing(List(Write(bytes)), expected);
+        const QByteArray path = Write(bytes);
+        CheckListing(List(path), expected);
+        CheckReadAhead(path, expected);
     }
 
     void hostileArchives_data() { AddCases(HostileCases()); }
@@ -172,6 +187,7 @@ private slots:
         const int32_t h = UnZipOpenArchive(0, path.constData(), UNZIP_OPEN_NAMES);
         QCOMPARE(h > 0, expected.has_value());
         QCOMPARE(UnZipCloseArchive(h), h > 0 ? 0 : 1);
+        CheckReadAhead(path, expected);
     }
 
     // Stated counts and sizes must not turn into allocations: the largest request stays
@@ -404,6 +420,75 @@ private slots:
         QVERIFY(UnZipCheckArchive(other.constData(), 1) != 0);
         QVERIFY(QFile::remove(QString::fromLocal8Bit(other)));
         QVERIFY(UnZipOpenArchive(0, other.constData(), UNZIP_OPEN_NAMES) <= 0);
+    }
+
+    // Whatever happens to the file between read-ahead and use, the reader answers as it
+    // would without read-ahead.
+    void readAheadSeesChanges_data()
+    {
+        QTest::addColumn<QString>("change");
+        QTest::addColumn<std::optional<Names>>("expected");
+        const std::optional<Names> none;
+        QTest::newRow("unchanged") << "unchanged" << std::optional<Names>(Names{"before"});
+        QTest::newRow("rewritten, same size") << "rewritten" << std::optional<Names>({"after!"});
+        QTest::newRow("replaced by another file") << "replaced" << std::optional<Names>({"after!"});
+        QTest::newRow("truncated") << "truncated" << none;
+        QTest::newRow("removed") << "removed" << none;
+        QTest::newRow("replaced by a fifo") << "fifo" << none;
+        QTest::newRow("replaced by a folder") << "folder" << none;
+        QTest::newRow("dropped, then rewritten") << "dropped" << std::optional<Names>({"after!"});
+    }
+    void readAheadSeesChanges()
+    {
+        QFETCH(QString, change);
+        QFETCH(std::optional<Names>, expected);
+        const QString path = dir_.filePath("ahead-" + change + ".zip");
+        const QByteArray name = QFile::encodeName(path);
+        QVERIFY(testsupport::WriteFile(path, ArchiveOf({"before"}).Build()));
+        QVERIFY(UnZipReadAhead(name.constData()) > 0);
+        const QByteArray after = ArchiveOf({"after!"}).Build();
+        if (change == "rewritten" || change == "dropped") {
+            if (change == "dropped")
+                UnZipDropReadAhead(name.constData());
+            // Same size and inode, a different modification time.
+            QVERIFY(testsupport::WriteFile(path, after));
+            const timespec times[2] = {{0, UTIME_OMIT}, {1000000000, 0}};
+            QCOMPARE(utimensat(AT_FDCWD, name.constData(), times, 0), 0);
+        } else if (change == "replaced") {
+            QVERIFY(testsupport::WriteFile(path + ".new", after));
+            QCOMPARE(rename(QFile::encodeName(path + ".new").constData(), name.constData()), 0);
+        } else if (change == "truncated") {
+            QCOMPARE(truncate(name.constData(), 30), 0);
+        } else if (change != "unchanged") {
+            QVERIFY(QFile::remove(path));
+            if (change == "fifo")
+                QCOMPARE(mkfifo(name.constData(), 0600), 0);
+            else if (change == "folder")
+                QVERIFY(QDir().mkdir(path));
+        }
+        CheckListing(List(name), expected);
+    }
+
+    // Read-ahead on many threads while the listing thread checks and opens: every listing
+    // comes out whole, whether or not its read-ahead came first.
+    void readAheadFromManyThreads()
+    {
+        std::vector<QByteArray> paths;
+        for (int i = 0; i < 300; ++i)
+            paths.push_back(Write(ArchiveOf({"n" + QByteArray::number(i), "x/"}).Build()));
+        std::atomic<size_t> next{0};
+        std::vector<std::thread> workers;
+        for (int w = 0; w < 4; ++w)
+            workers.emplace_back([&] {
+                for (size_t i; (i = next++) < paths.size();)
+                    UnZipReadAhead(paths[i].constData());
+            });
+        for (size_t i = 0; i < paths.size(); ++i)
+            CheckListing(List(paths[i]), Names{"n" + QByteArray::number(int(i)), "x/"});
+        for (std::thread &w : workers)
+            w.join();
+        UnZipDropReadAhead(nullptr);
+        QCOMPARE(UnZipReadAhead(nullptr), int64_t(-1));
     }
 
     void listCommand_data()

@@ -2,10 +2,12 @@
 // directory reader reads.
 #include <QRandomGenerator>
 #include <QStringDecoder>
+#include <QTemporaryDir>
 #include <QTest>
 #include <unicode/ucnv.h>
 #include <unicode/ucnv_cb.h>
 
+#include "Archives.h"
 #include "CentralDirectory.h"
 #include "IcuCp932.h"
 #include "NameDecoder.h"
@@ -312,6 +314,42 @@ private slots:
             ++count;
         QCOMPARE(count, entries);
         QVERIFY(directory.Capacity() <= std::max<size_t>(size_t(bytes.size()), 64 * 1024));
+    }
+
+    // After a read-ahead, the check and the open read nothing more: one open and one to three
+    // reads in all. The held read serves once; it holds little more than the directory.
+    void readAheadReadsOnce()
+    {
+        QTemporaryDir dir;
+        ZipArchive big;
+        for (int i = 0; i < 300; ++i)
+            big.entries.push_back(testsupport::Entry("folder/name-" + QByteArray::number(i)));
+        const QByteArray bytes = big.Build();
+        const QByteArray path = QFile::encodeName(dir.filePath("big.zip"));
+        QVERIFY(testsupport::WriteFile(QFile::decodeName(path), bytes));
+        const auto io = [] {
+            return std::pair(unzip32::g_io.opens.load(), unzip32::g_io.reads.load());
+        };
+        const auto start = io();
+        const int64_t held = unzip32::ReadAhead(path.constData());
+        const auto ahead = io();
+        const qsizetype directory = bytes.indexOf("PK\x05\x06") - bytes.indexOf("PK\x01\x02");
+        QVERIFY(held >= directory && held < directory + 1024);
+        QCOMPARE(ahead.first - start.first, 1u);
+        QVERIFY(ahead.second - start.second >= 1 && ahead.second - start.second <= 3);
+        QCOMPARE(unzip32::CheckArchive(path.constData()), 1);
+        const int32_t handle = unzip32::OpenArchive(path.constData());
+        QVERIFY(handle > 0);
+        QCOMPARE(io(), ahead);
+        EntryInfo record;
+        int entries = 0;
+        for (int32_t more = unzip32::FindFirst(handle, "*", &record); more == 0;
+             more = unzip32::FindNext(handle, &record))
+            ++entries;
+        QCOMPARE(entries, 300);
+        unzip32::CloseArchive(handle);
+        QCOMPARE(unzip32::CheckArchive(path.constData()), 1);
+        QCOMPARE(io().first, ahead.first + 1);
     }
 
     // Storage moves with swap and is kept by Reset: the next archive reuses it.
