@@ -10,18 +10,6 @@
 #include "TreeView.h"
 #include "Twips.h"
 
-namespace
-{
-int px(double twips, const QWidget *w)
-{
-    return platform::TwipsToPixels(twips, platform::LogicalDpiX(w));
-}
-int py(double twips, const QWidget *w)
-{
-    return platform::TwipsToPixels(twips, platform::LogicalDpiY(w));
-}
-} // namespace
-
 class TestForm1 : public QObject
 {
     Q_OBJECT
@@ -70,27 +58,27 @@ private slots:
     void layoutFollowsTheTable_data()
     {
         QTest::addColumn<QString>("name");
-        QTest::addColumn<QRect>("twips");
+        QTest::addColumn<QRect>("pixels");
         QTest::addColumn<QString>("caption");
-        QTest::newRow("TreeView1") << "TreeView1" << QRect(240, 480, 8415, 4095) << "";
-        QTest::newRow("Command1") << "Command1" << QRect(240, 120, 855, 255) << "参照先：";
-        QTest::newRow("Label1") << "Label1" << QRect(1200, 150, 60, 180) << "";
-        QTest::newRow("ProgressBar") << "ProgressBar" << QRect(2760, 120, 3375, 255) << "";
-        QTest::newRow("Command2") << "Command2" << QRect(7800, 120, 855, 255) << "検索";
+        // The twips of the layout table over 15, the twips of a pixel at the offscreen 96 dpi.
+        QTest::newRow("TreeView1") << "TreeView1" << QRect(16, 32, 561, 273) << "";
+        QTest::newRow("Command1") << "Command1" << QRect(16, 8, 57, 17) << "参照先：";
+        QTest::newRow("Label1") << "Label1" << QRect(80, 10, 4, 12) << "";
+        QTest::newRow("ProgressBar") << "ProgressBar" << QRect(184, 8, 225, 17) << "";
+        QTest::newRow("Command2") << "Command2" << QRect(520, 8, 57, 17) << "検索";
     }
     void layoutFollowsTheTable()
     {
         QFETCH(QString, name);
-        QFETCH(QRect, twips);
+        QFETCH(QRect, pixels);
         QFETCH(QString, caption);
         Form1 form;
-        QCOMPARE(form.size(), QSize(px(8940, &form), py(4845, &form)));
+        QCOMPARE(form.size(), QSize(596, 323));
         QWidget *control = form.findChild<QWidget *>(name);
         const QList<QWidget *> members{form.TreeView1, form.Command1, form.Label1, form.ProgressBar,
                                        form.Command2};
         QVERIFY(control && members.contains(control));
-        QCOMPARE(control->geometry(), QRect(px(twips.x(), &form), py(twips.y(), &form),
-                                            px(twips.width(), &form), py(twips.height(), &form)));
+        QCOMPARE(control->geometry(), pixels);
         if (auto *button = qobject_cast<QPushButton *>(control))
             QCOMPARE(button->text(), caption);
         if (auto *label = qobject_cast<QLabel *>(control))
@@ -117,18 +105,13 @@ private slots:
         QVERIFY(form.ProgressBar->Visible());
         form.Form_Load();
         QVERIFY(!form.ProgressBar->Visible());
-        const QRect screen = form.screen()->geometry();
-        const double dx = platform::LogicalDpiX(&form);
-        const double dy = platform::LogicalDpiY(&form);
-        const QRect outer = form.frameGeometry();
-        const long left = main_window::CentredPosition(platform::PixelsToTwips(screen.width(), dx),
-                                                       platform::PixelsToTwips(outer.width(), dx));
-        const long top = main_window::CentredPosition(platform::PixelsToTwips(screen.height(), dy),
-                                                      platform::PixelsToTwips(outer.height(), dy));
-        QCOMPARE(form.pos(), QPoint(screen.left() + px(double(left), &form),
-                                    screen.top() + py(double(top), &form)));
-        // The window is centred to within a pixel either way.
-        QVERIFY(std::abs((outer.left() - screen.left()) * 2 + outer.width() - screen.width()) <= 2);
+        // The offscreen screen: 800 x 800 pixels at 96 dpi, 15 twips a pixel, no frame. The
+        // window is 8940 x 4845 twips (596 x 323 pixels) in a screen of 12000 x 12000 twips:
+        // left 3060 / 2 = 1530 twips = 102 pixels; top 7155 / 2 = 3577 twips = 238.47, so 238.
+        QCOMPARE(form.screen()->geometry(), QRect(0, 0, 800, 800));
+        QCOMPARE(platform::LogicalDpiX(&form), 96.0);
+        QCOMPARE(form.frameGeometry().size(), QSize(596, 323));
+        QCOMPARE(form.pos(), QPoint(102, 238));
         form.show();
         QVERIFY(QTest::qWaitForWindowExposed(&form));
         QVERIFY(!form.ProgressBar->isVisible());
@@ -142,16 +125,16 @@ private slots:
         form.show();
         QVERIFY(QTest::qWaitForWindowActive(&form));
         int choosers = 0;
+        WhenChooserOpens([&choosers](Dialog &d) {
+            ++choosers;
+            d.CancelButton->click();
+        });
         // On the tree, Enter starts nothing.
         form.TreeView1->setFocus();
         QTest::keyClick(form.TreeView1, Qt::Key_Return);
         QTest::qWait(20);
         QCOMPARE(choosers, 0);
         // On the browse button, it starts a run: the chooser opens.
-        WhenChooserOpens([&choosers](Dialog &d) {
-            ++choosers;
-            d.CancelButton->click();
-        });
         form.Command1->setFocus();
         QTest::keyClick(form.Command1, Qt::Key_Return);
         QCOMPARE(choosers, 1);
