@@ -4,8 +4,6 @@
 #pragma once
 
 #include <stdexcept>
-#include <string>
-#include <unordered_map>
 
 #include "Output.h"
 #include "TreeStore.h"
@@ -20,26 +18,19 @@ public:
 
     void Clear() override
     {
-        keys_.clear();
+        keys_.Clear();
         count_ = 0;
-        lastRelative_.clear();
         ++generation_;
     }
 
     platform::NodeId Add(std::string_view relative, int relationship, std::string_view key,
                          std::string_view text) override
     {
-        if (!relative.empty() && relative != lastRelative_) {
-            if (relationship != tvwChild)
-                throw platform::TreeError("Invalid relationship: only child nodes are supported");
-            if (keys_.find(std::string(relative)) == keys_.end())
-                throw platform::TreeError("Element not found");
-            lastRelative_.assign(relative);
-        }
+        keys_.Parent(relative, relationship);
+        keys_.CheckFree(key);
         const platform::NodeId id = platform::NodeId(count_ + 1);
-        if (!key.empty() && !keys_.try_emplace(std::string(key), id).second)
-            throw platform::TreeError("Key is not unique in collection");
-        ++count_;
+        keys_.Insert(key, id);
+        count_ = id;
         if (!relative.empty())
             out_.Raw("\t");
         out_.Escaped(text);
@@ -59,9 +50,8 @@ public:
 
 private:
     Output &out_;
-    std::unordered_map<std::string, platform::NodeId> keys_;
+    platform::NodeKeys keys_;
     std::size_t count_ = 0;
-    std::string lastRelative_;
     std::uint64_t generation_ = 1;
 };
 

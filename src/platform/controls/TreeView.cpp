@@ -20,11 +20,8 @@ NodeId TreeModel::Add(NodeId parent, std::string_view key, std::string_view text
 {
     if (frozen_)
         return store_.Add(parent, key, text);
-    // Checked here, so that a failed add never leaves an insertion half announced.
-    if (parent > store_.Count())
-        throw TreeError("Element not found");
-    if (!key.empty() && store_.FindKey(key) != 0)
-        throw TreeError("Key is not unique in collection");
+    // Checked first, so that a failed add never leaves an insertion half announced.
+    store_.CheckAdd(parent, key, text);
     const int row = int(store_.ChildCount(parent));
     beginInsertRows(IndexOf(parent), row, row);
     const NodeId id = store_.Add(parent, key, text);
@@ -135,8 +132,6 @@ void TreeView::checkNode(NodeId node) const
 void TreeView::Clear()
 {
     model_.Clear();
-    lastKey_.clear();
-    lastParent_ = 0;
     toExpand_.clear();
     marked_.clear();
     toShow_ = 0;
@@ -145,9 +140,7 @@ void TreeView::Clear()
 NodeId TreeView::Add(std::string_view relative, int relationship, std::string_view key,
                      std::string_view text)
 {
-    const NodeId parent =
-        ResolveParent(model_.Store(), relative, relationship, lastKey_, lastParent_);
-    return model_.Add(parent, key, text);
+    return model_.Add(model_.Store().Keys().Parent(relative, relationship), key, text);
 }
 
 std::string_view TreeView::Text(NodeId node) const

@@ -102,8 +102,6 @@ protected:
 
 private:
     TreeModel model_;
-    std::string lastKey_;
-    NodeId lastParent_ = 0;
     std::vector<NodeId> toExpand_;
     std::vector<bool> marked_;
     NodeId toShow_ = 0;

@@ -30,7 +30,7 @@ void TreeStore::Clear()
     lastChildren_ = nullptr;
     std::vector<std::unique_ptr<char[]>>().swap(chunks_);
     chunkUsed_ = chunkSize_ = 0;
-    std::unordered_map<std::string, NodeId>().swap(keys_);
+    keys_.Clear();
     textBytes_ = 0;
     ++generation_;
 }
@@ -73,7 +73,7 @@ const TreeStore::Children *TreeStore::childrenOf(NodeId parent) const
     return lastChildren_;
 }
 
-NodeId TreeStore::Add(NodeId parent, std::string_view key, std::string_view text)
+void TreeStore::CheckAdd(NodeId parent, std::string_view key, std::string_view text) const
 {
     if (parent > count_)
         throw TreeError("Element not found");
@@ -83,12 +83,14 @@ NodeId TreeStore::Add(NodeId parent, std::string_view key, std::string_view text
         throw TreeError("Text too long");
     if (chunks_.size() == kMaxChunks && chunkUsed_ + text.size() > chunkSize_)
         throw TreeError("Out of memory");
+    keys_.CheckFree(key);
+}
+
+NodeId TreeStore::Add(NodeId parent, std::string_view key, std::string_view text)
+{
+    CheckAdd(parent, key, text);
     const NodeId id = NodeId(count_ + 1);
-    if (!key.empty()) {
-        auto [it, inserted] = keys_.try_emplace(std::string(key), id);
-        if (!inserted)
-            throw TreeError("Key is not unique in collection");
-    }
+    keys_.Insert(key, id);
 
     Children *siblings = &top_;
     if (parent != kRoot) {
@@ -112,14 +114,6 @@ NodeId TreeStore::Add(NodeId parent, std::string_view key, std::string_view text
     hasChildren_.push_back(false);
     ++count_;
     return id;
-}
-
-NodeId TreeStore::FindKey(std::string_view key) const
-{
-    if (key.empty())
-        return 0;
-    auto it = keys_.find(std::string(key));
-    return it == keys_.end() ? 0 : it->second;
 }
 
 std::size_t TreeStore::ChildCount(NodeId parent) const
@@ -147,39 +141,63 @@ std::size_t TreeStore::MemoryBytes() const
     for (const auto &[id, c] : children_)
         bytes += c.runs.capacity() * sizeof(Run) + sizeof(c) + 32;
     bytes += chunks_.empty() ? 0 : (chunks_.size() - 1) * kChunkSize + chunkUsed_;
-    bytes += keys_.size() * 64;
+    bytes += keys_.Count() * 64;
     return bytes;
 }
 
-NodeId ResolveParent(const TreeStore &store, std::string_view relative, int relationship,
-                     std::string &cachedKey, NodeId &cachedNode)
+void NodeKeys::Clear()
+{
+    std::unordered_map<std::string, NodeId>().swap(keys_);
+    lastKey_.clear();
+    lastNode_ = 0;
+}
+
+NodeId NodeKeys::Parent(std::string_view relative, int relationship) const
 {
     if (relative.empty())
         return TreeStore::kRoot;
     if (relationship != TreeNodes::tvwChild)
         throw TreeError("Invalid relationship: only child nodes are supported");
-    if (cachedNode == 0 || relative != cachedKey) {
-        cachedNode = store.FindKey(relative);
-        if (cachedNode == 0)
+    if (lastNode_ == 0 || relative != lastKey_) {
+        const NodeId found = Find(relative);
+        if (found == 0)
             throw TreeError("Element not found");
-        cachedKey.assign(relative);
+        lastKey_.assign(relative);
+        lastNode_ = found;
     }
-    return cachedNode;
+    return lastNode_;
+}
+
+void NodeKeys::CheckFree(std::string_view key) const
+{
+    if (Find(key) != 0)
+        throw TreeError("Key is not unique in collection");
+}
+
+void NodeKeys::Insert(std::string_view key, NodeId id)
+{
+    if (!key.empty())
+        keys_.emplace(std::string(key), id);
+}
+
+NodeId NodeKeys::Find(std::string_view key) const
+{
+    if (key.empty())
+        return 0;
+    auto it = keys_.find(std::string(key));
+    return it == keys_.end() ? 0 : it->second;
 }
 
 void PlainTreeNodes::Clear()
 {
     store_.Clear();
-    selected_ = lastRelative_ = 0;
-    lastRelativeKey_.clear();
+    selected_ = 0;
 }
 
 NodeId PlainTreeNodes::Add(std::string_view relative, int relationship, std::string_view key,
                            std::string_view text)
 {
-    const NodeId parent =
-        ResolveParent(store_, relative, relationship, lastRelativeKey_, lastRelative_);
-    return store_.Add(parent, key, text);
+    return store_.Add(store_.Keys().Parent(relative, relationship), key, text);
 }
 
 } // namespace platform

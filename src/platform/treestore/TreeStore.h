@@ -23,6 +23,30 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// The keys of a node collection, and the rules every TreeNodes follows when it adds a node:
+// Relative names the parent by its key, only as tvwChild, and a key names one node at most.
+class NodeKeys
+{
+public:
+    void Clear();
+    // The node that relative names (0 when it is empty, for a top-level node). Raises
+    // TreeError when no node has that key, or when the relationship is not tvwChild.
+    NodeId Parent(std::string_view relative, int relationship) const;
+    // Raises TreeError when key is taken. An empty key is no key.
+    void CheckFree(std::string_view key) const;
+    // Gives id the key, which CheckFree has let pass.
+    void Insert(std::string_view key, NodeId id);
+    // The node with this key, or 0.
+    NodeId Find(std::string_view key) const;
+    std::size_t Count() const { return keys_.size(); }
+
+private:
+    std::unordered_map<std::string, NodeId> keys_;
+    // A listing adds all children of one archive in a row: the last parent found is kept.
+    mutable std::string lastKey_;
+    mutable NodeId lastNode_ = 0;
+};
+
 class TreeStore
 {
 public:
@@ -31,11 +55,14 @@ public:
     TreeStore();
 
     void Clear();
+    // Raises the TreeError that Add would raise, and changes nothing.
+    void CheckAdd(NodeId parent, std::string_view key, std::string_view text) const;
     // Adds a node as the last child of parent (kRoot for a top-level node). An empty key
     // means no key; a key already in use raises TreeError.
     NodeId Add(NodeId parent, std::string_view key, std::string_view text);
+    const NodeKeys &Keys() const { return keys_; }
     // The node with this key, or 0.
-    NodeId FindKey(std::string_view key) const;
+    NodeId FindKey(std::string_view key) const { return keys_.Find(key); }
 
     std::size_t Count() const { return count_; }
     std::string_view Text(NodeId id) const
@@ -95,7 +122,7 @@ private:
     std::vector<std::unique_ptr<char[]>> chunks_;
     std::size_t chunkUsed_ = 0;
     std::size_t chunkSize_ = 0;
-    std::unordered_map<std::string, NodeId> keys_;
+    NodeKeys keys_;
     std::uint64_t generation_ = 0;
     std::size_t textBytes_ = 0;
 };
@@ -142,13 +169,6 @@ public:
 private:
     TreeStore store_;
     NodeId selected_ = 0;
-    NodeId lastRelative_ = 0;
-    std::string lastRelativeKey_;
 };
-
-// Resolves Relative the way every TreeNodes does; remembers the last key looked up, since a
-// listing adds all children of one archive in a row.
-NodeId ResolveParent(const TreeStore &store, std::string_view relative, int relationship,
-                     std::string &cachedKey, NodeId &cachedNode);
 
 } // namespace platform

@@ -81,8 +81,8 @@ private slots:
         tree.Add({}, 0, "R1", "one.zip");
         QSignalSpy inserted(tree.model(), &QAbstractItemModel::rowsAboutToBeInserted);
         QVERIFY_THROWS_EXCEPTION(platform::TreeError, tree.Add({}, 0, "R1", "again"));
-        QVERIFY_THROWS_EXCEPTION(platform::TreeError, tree.Add("R7", TreeNodes::tvwChild, {}, "x"));
-        QVERIFY_THROWS_EXCEPTION(platform::TreeError, tree.Add("R1", TreeNodes::tvwNext, {}, "x"));
+        QVERIFY_THROWS_EXCEPTION(platform::TreeError,
+                                 tree.Add({}, 0, {}, std::string(1 << 24, 'x')));
         for (NodeId outside : {0u, 2u, 100000u}) {
             QVERIFY_THROWS_EXCEPTION(platform::TreeError, tree.Text(outside));
             QVERIFY_THROWS_EXCEPTION(platform::TreeError, tree.Select(outside));

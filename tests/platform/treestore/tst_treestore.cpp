@@ -43,17 +43,6 @@ private slots:
         QVERIFY(nodes.Text(4).empty());
     }
 
-    void keyErrorsAreRaised()
-    {
-        platform::PlainTreeNodes nodes;
-        nodes.Add({}, 0, "R1", "a.zip");
-        QVERIFY_THROWS_EXCEPTION(platform::TreeError, nodes.Add({}, 0, "R1", "again"));
-        QVERIFY_THROWS_EXCEPTION(platform::TreeError,
-                                 nodes.Add("R9", platform::TreeNodes::tvwChild, {}, "orphan"));
-        // A failed add leaves nothing behind.
-        QCOMPARE(nodes.Count(), 1u);
-    }
-
     void clearStartsANewTreeWithANewGeneration()
     {
         platform::PlainTreeNodes nodes;
@@ -62,8 +51,6 @@ private slots:
         nodes.Clear();
         QCOMPARE(nodes.Count(), 0u);
         QVERIFY(nodes.Generation() != before);
-        // Keys are free again after a clear.
-        QCOMPARE(nodes.Add({}, 0, "R1", "a.zip"), 1u);
     }
 
     void longTextsAndManyNodes()
