@@ -69,7 +69,7 @@ bool ListFolder(const std::string &folder, platform::TreeNodes &nodes, RunView &
             if (!called)
                 throw std::runtime_error("GetFile cannot be called on the archive reader");
             key = "R" + std::to_string(i);
-            const std::string text = DisplayPath(path);
+            const std::string text = view.ArchiveText(path);
             if (r < 1) {
                 nodes.Add({}, 0, key, text);
                 nodes.EnsureVisible(

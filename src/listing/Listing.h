@@ -4,14 +4,18 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "TreeStore.h"
 
 namespace listing
 {
 
+// The text a path shows as: its bytes as UTF-8, with U+FFFD where they are not.
+std::string DisplayPath(std::string_view path);
+
 // What a run shows besides the tree. The program's main window implements it with its
-// progress bar and tree control; the lister keeps the defaults.
+// progress bar and tree control; the lister keeps the defaults but for the archive's text.
 class RunView
 {
 public:
@@ -27,6 +31,8 @@ public:
     virtual void FillEnded() {}
     // Called after each archive; false stops the run there (the program is closing).
     virtual bool KeepGoing() { return true; }
+    // The text of an archive's node, from its path.
+    virtual std::string ArchiveText(std::string_view path) { return DisplayPath(path); }
 };
 
 // The text of the node under an archive that the reader did not accept.
@@ -37,8 +43,5 @@ inline constexpr const char *kRejectionText = "書庫じゃないよ！";
 // or the single rejection node. Returns false when the scan found no archive. The folders the
 // scan skipped are left in Module1::SkippedFolders.
 bool ListFolder(const std::string &folder, platform::TreeNodes &nodes, RunView &view);
-
-// The text a path shows as: its bytes as UTF-8, with U+FFFD where they are not.
-std::string DisplayPath(std::string_view path);
 
 } // namespace listing

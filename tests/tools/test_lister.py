@@ -36,16 +36,28 @@ def parse_tree(text):
 
 
 class CommandLine(unittest.TestCase):
-    def test_usage_errors_and_help(self):
-        r = run()
-        self.assertEqual(r.returncode, 2)
-        self.assertTrue(r.stderr.decode().startswith("hakomi-ls: "))
-        self.assertIn("usage", r.stderr.decode())
-        self.assertEqual(run("--bogus", "/").returncode, 2)
-        self.assertEqual(run("/a", "/b").returncode, 2)
-        h = run("--help")
-        self.assertEqual(h.returncode, 0)
-        self.assertIn("usage", h.stdout.decode())
+    def test_usage_errors_help_and_version(self):
+        for args in [(), ("--bogus", "/"), ("-x", "/"), ("/a", "/b"), ("--find",),
+                     ("--case", "/"), ("--find=x", "--help=1", "/")]:
+            r = run(*args)
+            self.assertEqual(r.returncode, 2, args)
+            self.assertTrue(r.stderr.decode().startswith("hakomi-ls: "), args)
+            self.assertIn("usage", r.stderr.decode(), args)
+        for args in [("--help",), ("-h",), ("/a", "-h", "/b")]:
+            h = run(*args)
+            self.assertEqual(h.returncode, 0, args)
+            self.assertIn("usage", h.stdout.decode(), args)
+        v = run("--version")
+        self.assertEqual(v.returncode, 0)
+        self.assertRegex(v.stdout.decode(), r"^hakomi-ls \d+\.\d+\.\d+\n$")
+
+    def test_find_text_in_either_form_and_after_the_folder(self):
+        with tempfile.TemporaryDirectory() as d:
+            make_zip(os.path.join(d, "a.zip"), ["Abc", "abc"])
+            outs = {run(*args).stdout for args in [("--find=abc", d), ("--find", "abc", d),
+                                                   (d, "--find", "abc")]}
+            self.assertEqual(outs, {"2\tAbc\n3\tabc\n検索終了\n".encode()})
+            self.assertEqual(run("--case", "--find=-x", "--", d).returncode, 0)
 
     def test_unreadable_folder_is_status_1(self):
         with tempfile.TemporaryDirectory() as d:
@@ -78,20 +90,28 @@ class Tree(unittest.TestCase):
             self.assertEqual(tree[1][1], ["資料/表.txt"])
             self.assertEqual(tree[2][1], ["one.txt", "dir/", "dir/two.txt"])
 
-    def test_escaping_keeps_one_node_per_line(self):
+    def test_escaping_is_lossless_and_null_output_is_exact(self):
+        # (entry name, as printed); the neighbours of the escaped characters stay as they are.
+        cases = [("tab\there", "tab\\x09here"), ("back\\slash", "back\\\\slash"),
+                 ("nl\nx", "nl\\x0ax"), ("del\x7f", "del\\x7f"),
+                 ("c1\x80\x85\x9f\xa0", "c1\\u{0080}\\u{0085}\\u{009f}\xa0"),
+                 ("ls\u2028ps\u2029", "ls\\u{2028}ps\\u{2029}"), ("\ufeffbom", "\\u{feff}bom"),
+                 ("bidi\u200e\u200f\u202a\u202e\u2066\u2069",
+                  "bidi\\u{200e}\\u{200f}\\u{202a}\\u{202e}\\u{2066}\\u{2069}"),
+                 ("日本\u200d\u2027\u202f\u2065\u206a", "日本\u200d\u2027\u202f\u2065\u206a")]
         with tempfile.TemporaryDirectory() as d:
-            make_zip(os.path.join(d, "a.zip"), ["tab\there", "back\\slash", "nl\nx", "del\x7f"])
-            out = run(d).stdout.decode()
-            self.assertEqual(parse_tree(out)[0][1],
-                             ["tab\\x09here", "back\\\\slash", "nl\\x0ax", "del\\x7f"])
-
-    def test_undecodable_folder_name_is_read_and_shown_replaced(self):
-        with tempfile.TemporaryDirectory() as d:
-            bad = os.path.join(d.encode(), b"f\xff")
-            os.mkdir(bad)
-            make_zip(os.path.join(bad, b"a.zip").decode("utf-8", "surrogateescape"), ["in.txt"])
-            out = run(d).stdout.decode()
-            self.assertEqual(parse_tree(out), [(d + "/f\ufffd/a.zip", ["in.txt"])])
+            # A folder name that is not UTF-8: a stray byte, and a sequence cut short.
+            folder = os.path.join(d.encode(), b"f\xff\xe2\x80g")
+            os.mkdir(folder)
+            archive = os.path.join(folder, b"a.zip")
+            make_zip(archive.decode("utf-8", "surrogateescape"), [n for n, _ in cases])
+            r = run(d)
+            self.assertEqual(parse_tree(r.stdout.decode()),
+                             [(d + "/f\\xff\\xe2\\x80g/a.zip", [e for _, e in cases])])
+            nodes = run("-0", d).stdout.split(b"\0")
+            self.assertEqual(nodes, [archive] + [b"\t" + n.encode() for n, _ in cases] + [b""])
+            found = run("--null", "--find=bidi", d).stdout.split(b"\0")
+            self.assertEqual(found, [b"9\t" + cases[7][0].encode(), "検索終了".encode(), b""])
 
 
 class NoSixteenBitLimits(unittest.TestCase):

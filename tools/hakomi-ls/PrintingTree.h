@@ -33,8 +33,8 @@ public:
         count_ = id;
         if (!relative.empty())
             out_.Raw("\t");
-        out_.Escaped(text);
-        out_.Raw("\n");
+        out_.Text(text);
+        out_.EndNode();
         return id;
     }
 

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 #include <dirent.h>
+#include <getopt.h>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -12,24 +13,38 @@
 #include "Output.h"
 #include "PrintingTree.h"
 #include "SearchEngine.h"
+#include "Version.h"
 
 namespace
 {
 
 constexpr const char *kUsage =
-    "usage: hakomi-ls FOLDER\n"
-    "       hakomi-ls --find TEXT [--case] [--width] FOLDER\n"
+    "usage: hakomi-ls [-0] FOLDER\n"
+    "       hakomi-ls --find=TEXT [--case] [--width] [-0] FOLDER\n"
+    "       hakomi-ls --help | --version\n"
     "Prints every archive below FOLDER with its entry names, one node per line:\n"
     "an archive's path, then its entries each after a TAB.\n"
     "With --find, presses find-next on that tree until nothing more matches, printing\n"
     "each node found as its index, a TAB and its text; --case tells upper from lower\n"
-    "case, --width full-width from half-width.\n";
+    "case, --width full-width from half-width.\n"
+    "Texts are escaped so that a node is one line and shows as itself: \\\\ for a\n"
+    "backslash, \\xHH for control bytes and bytes that are not UTF-8, \\u{XXXX} for\n"
+    "characters that can hide or reorder text. -0 (--null) ends each node with NUL\n"
+    "instead, and escapes nothing.\n";
 
 int usageError(const char *why)
 {
     std::fprintf(stderr, "hakomi-ls: %s\n%s", why, kUsage);
     return 2;
 }
+
+// Archive nodes carry the path's bytes as they are, so that the output can escape the bytes
+// that are not UTF-8 and a script can find the file again.
+class LosslessView : public listing::RunView
+{
+public:
+    std::string ArchiveText(std::string_view path) override { return std::string(path); }
+};
 
 struct FindRequest {
     bool wanted = false;
@@ -52,13 +67,13 @@ void printFinds(platform::PlainTreeNodes &nodes, const FindRequest &find, lister
             return;
         if (r.outcome == search::FindOutcome::Ended) {
             out.Raw(search::kSearchEndedText);
-            out.Raw("\n");
+            out.EndNode();
             return;
         }
         out.Raw(std::to_string(r.node));
         out.Raw("\t");
-        out.Escaped(nodes.Text(r.node));
-        out.Raw("\n");
+        out.Text(nodes.Text(r.node));
+        out.EndNode();
     }
 }
 
@@ -66,58 +81,66 @@ void printFinds(platform::PlainTreeNodes &nodes, const FindRequest &find, lister
 
 int main(int argc, char **argv)
 {
-    std::vector<std::string_view> args(argv + 1, argv + argc);
-    std::string folder;
-    bool haveFolder = false;
-    bool endOfOptions = false;
+    enum { OptCase = 256, OptWidth, OptVersion };
+    static const option kOptions[] = {{"find", required_argument, nullptr, 'f'},
+                                      {"case", no_argument, nullptr, OptCase},
+                                      {"width", no_argument, nullptr, OptWidth},
+                                      {"null", no_argument, nullptr, '0'},
+                                      {"help", no_argument, nullptr, 'h'},
+                                      {"version", no_argument, nullptr, OptVersion},
+                                      {nullptr, 0, nullptr, 0}};
     FindRequest find;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string_view a = args[i];
-        if (!endOfOptions && a == "--find") {
-            if (++i == args.size())
-                return usageError("--find needs a text");
+    bool null = false;
+    opterr = 0; // the messages below say it in the lister's words
+    for (int c; (c = getopt_long(argc, argv, ":0h", kOptions, nullptr)) != -1;) {
+        switch (c) {
+        case 'f':
             find.wanted = true;
-            find.text = args[i];
-            continue;
-        }
-        if (!endOfOptions && (a == "--case" || a == "--width")) {
-            (a == "--case" ? find.checkDistinction : find.checkAllHalf) = 1;
-            continue;
-        }
-        if (!endOfOptions && a == "--help") {
+            find.text = optarg;
+            break;
+        case OptCase:
+            find.checkDistinction = 1;
+            break;
+        case OptWidth:
+            find.checkAllHalf = 1;
+            break;
+        case '0':
+            null = true;
+            break;
+        case 'h':
             std::fputs(kUsage, stdout);
             return 0;
+        case OptVersion:
+            std::printf("hakomi-ls %s\n", app::kVersion);
+            return 0;
+        case ':':
+            return usageError((std::string(argv[optind - 1]) + " needs a text").c_str());
+        default:
+            return usageError(("unknown option " + std::string(argv[optind - 1])).c_str());
         }
-        if (!endOfOptions && a == "--") {
-            endOfOptions = true;
-            continue;
-        }
-        if (!endOfOptions && a.size() > 1 && a[0] == '-')
-            return usageError(("unknown option " + std::string(a)).c_str());
-        if (haveFolder)
-            return usageError("one folder only");
-        folder = a;
-        haveFolder = true;
     }
-    if (!haveFolder || folder.empty())
+    if (optind == argc || argv[optind][0] == '\0')
         return usageError("no folder given");
+    if (argc - optind > 1)
+        return usageError("one folder only");
+    const std::string folder = argv[optind];
     if (!find.wanted && (find.checkDistinction || find.checkAllHalf))
         return usageError("--case and --width go with --find");
 
     if (DIR *d = opendir(folder.c_str())) {
         closedir(d);
     } else {
-        std::fprintf(stderr, "hakomi-ls: cannot read %s: %s\n", folder.c_str(),
+        std::fprintf(stderr, "hakomi-ls: cannot read %s: %s\n", lister::Escape(folder).c_str(),
                      std::strerror(errno));
         return 1;
     }
 
-    lister::Output out(stdout);
+    lister::Output out(stdout, null);
     // A plain listing prints the nodes as they come; a search needs the whole tree kept.
     platform::PlainTreeNodes kept;
     lister::PrintingTreeNodes printed(out);
     platform::TreeNodes &nodes = find.wanted ? static_cast<platform::TreeNodes &>(kept) : printed;
-    listing::RunView view;
+    LosslessView view;
     try {
         listing::ListFolder(folder, nodes, view);
     } catch (const std::exception &e) {
@@ -126,7 +149,7 @@ int main(int argc, char **argv)
         return 1;
     }
     for (const auto &skipped : Module1::SkippedFolders)
-        std::fprintf(stderr, "hakomi-ls: skipped %s: %s\n", skipped.path.c_str(),
+        std::fprintf(stderr, "hakomi-ls: skipped %s: %s\n", lister::Escape(skipped.path).c_str(),
                      std::strerror(skipped.error));
     if (find.wanted)
         printFinds(kept, find, out);
