@@ -27,6 +27,10 @@ namespace main_window
 // the remainder dropped. A window larger than the screen gets a negative position.
 long CentredPosition(double screenSize, double windowSize);
 
+// A system error number in words, for messages: the common causes in Japanese, any other as
+// its number.
+QString ErrorWords(int error);
+
 // The message that lists the folders a run could not read: how many, and the first few.
 QString SkippedFoldersMessage(const std::vector<Module1::SkippedFolder> &folders);
 

@@ -3,13 +3,13 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QLabel>
 #include <QMessageBox>
-#include <cstring>
+#include <cerrno>
 #include <exception>
 
 #include "Dialog.h"
+#include "DirListBox.h"
 #include "Form1.h"
 #include "ProgressBar.h"
 #include "TreeView.h"
@@ -17,18 +17,34 @@
 namespace main_window
 {
 
+QString ErrorWords(int error)
+{
+    switch (error) {
+    case EACCES:
+    case EPERM:
+        return QStringLiteral("アクセスが拒否されました");
+    case ENOENT:
+        return QStringLiteral("見つかりません");
+    case ELOOP:
+        return QStringLiteral("リンクが循環しています");
+    case ENAMETOOLONG:
+        return QStringLiteral("パスが長すぎます");
+    case EIO:
+        return QStringLiteral("読み取りエラー");
+    default:
+        return QStringLiteral("エラー番号 %1").arg(error);
+    }
+}
+
 QString SkippedFoldersMessage(const std::vector<Module1::SkippedFolder> &folders)
 {
     constexpr std::size_t kShown = 5;
     QString text = QStringLiteral("読み込めなかったフォルダーが %1 "
                                   "個あります。これらのフォルダーの中は一覧にありません。\n")
                        .arg(qulonglong(folders.size()));
-    for (std::size_t i = 0; i < folders.size() && i < kShown; ++i) {
-        const std::string &p = folders[i].path;
+    for (std::size_t i = 0; i < folders.size() && i < kShown; ++i)
         text += QStringLiteral("\n%1（%2）")
-                    .arg(QFile::decodeName(QByteArray(p.data(), qsizetype(p.size()))),
-                         QString::fromLocal8Bit(std::strerror(folders[i].error)));
-    }
+                    .arg(platform::VisiblePath(folders[i].path), ErrorWords(folders[i].error));
     if (folders.size() > kShown)
         text += QStringLiteral("\nほか %1 個").arg(qulonglong(folders.size() - kShown));
     return text;

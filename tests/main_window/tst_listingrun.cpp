@@ -7,6 +7,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
+#include <cerrno>
 #include <stdexcept>
 
 #include "Driver.h"
@@ -386,6 +387,35 @@ private slots:
                  qPrintable(text));
         for (int i = 1; i <= 7; ++i)
             QCOMPARE(text.contains(QStringLiteral("/data/鍵付き%1（").arg(i)), i <= 5);
+    }
+
+    // One line per folder: the path as it can be read, then the cause in Japanese words.
+    void theMessageNamesCausesInJapaneseAndShowsControlCharacters_data()
+    {
+        QTest::addColumn<QByteArray>("path");
+        QTest::addColumn<int>("error");
+        QTest::addColumn<QString>("line");
+        QTest::newRow("EACCES") << QByteArray("/d/a") << EACCES
+                                << "/d/a（アクセスが拒否されました）";
+        QTest::newRow("EPERM") << QByteArray("/d/a") << EPERM << "/d/a（アクセスが拒否されました）";
+        QTest::newRow("ENOENT") << QByteArray("/d/a") << ENOENT << "/d/a（見つかりません）";
+        QTest::newRow("ELOOP") << QByteArray("/d/a") << ELOOP << "/d/a（リンクが循環しています）";
+        QTest::newRow("ENAMETOOLONG")
+            << QByteArray("/d/a") << ENAMETOOLONG << "/d/a（パスが長すぎます）";
+        QTest::newRow("EIO") << QByteArray("/d/a") << EIO << "/d/a（読み取りエラー）";
+        QTest::newRow("other") << QByteArray("/d/a") << ENOSPC
+                               << QStringLiteral("/d/a（エラー番号 %1）").arg(ENOSPC);
+        QTest::newRow("escapes")
+            << QByteArray("/d/x\x1b[2J\nok\\\x7f\xc2\x85\xe2\x80\xa8") << EACCES
+            << "/d/x\\x1b[2J\\x0aok\\\\\\x7f\\u0085\\u2028（アクセスが拒否されました）";
+    }
+    void theMessageNamesCausesInJapaneseAndShowsControlCharacters()
+    {
+        QFETCH(QByteArray, path);
+        QFETCH(int, error);
+        QFETCH(QString, line);
+        const QString text = main_window::SkippedFoldersMessage({{path.toStdString(), error}});
+        QCOMPARE(text.split(QLatin1Char('\n')).last(), line);
     }
 
     void anErrorEndsTheRunAndLeavesTheWindowUsable()

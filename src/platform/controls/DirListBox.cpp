@@ -23,7 +23,7 @@ constexpr int kLevelRole = Qt::UserRole + 1;
 
 std::string describe(const std::string &path, int error)
 {
-    const QString name = QFile::decodeName(QByteArray(path.data(), qsizetype(path.size())));
+    const QString name = VisiblePath(path);
     QString why;
     switch (error) {
     case ENOENT:
@@ -52,8 +52,7 @@ std::string describe(const std::string &path, int error)
         why = QStringLiteral("ネットワーク上のドライブに接続できません。");
         break;
     default:
-        why = QStringLiteral("読み込めません（%1）。")
-                  .arg(QString::fromLocal8Bit(std::strerror(error)));
+        why = QStringLiteral("読み込めません（エラー番号 %1）。").arg(error);
         break;
     }
     return QStringLiteral("フォルダー「%1」を開けません。%2").arg(name, why).toStdString();
@@ -98,6 +97,25 @@ std::vector<std::string> readSubfolders(DIR *dir, const std::string &path)
 }
 
 } // namespace
+
+QString VisiblePath(std::string_view path)
+{
+    const QString name = QFile::decodeName(QByteArray(path.data(), qsizetype(path.size())));
+    QString out;
+    out.reserve(name.size());
+    for (const QChar c : name) {
+        const char16_t u = c.unicode();
+        if (u == u'\\')
+            out += QStringLiteral("\\\\");
+        else if (u < 0x20 || u == 0x7f)
+            out += QStringLiteral("\\x%1").arg(int(u), 2, 16, QLatin1Char('0'));
+        else if (c.category() == QChar::Other_Control || u == 0x2028 || u == 0x2029)
+            out += QStringLiteral("\\u%1").arg(int(u), 4, 16, QLatin1Char('0'));
+        else
+            out += c;
+    }
+    return out;
+}
 
 FolderError::FolderError(const std::string &path, int error)
     : std::runtime_error(describe(path, error)), path_(path), error_(error)

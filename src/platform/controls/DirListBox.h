@@ -6,6 +6,7 @@
 #include <QListWidget>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace platform
@@ -23,6 +24,11 @@ private:
     std::string path_;
     int error_;
 };
+
+// A path's file-system bytes as a message shows them: UTF-8 decoded, a backslash written
+// "\\" and a control character "\xHH" (C1 and line separators "\uHHHH"), so that a name
+// cannot break or forge lines.
+QString VisiblePath(std::string_view path);
 
 // "/" for the root; otherwise absolute, without "." or ".." parts, doubled or trailing "/".
 // A relative path is taken from the process's current folder.
