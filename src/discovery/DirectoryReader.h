@@ -4,14 +4,21 @@
 
 #include <cstddef>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <sys/types.h>
 
 namespace discovery
 {
 
-// Folders the scan keeps open at once, the chosen folder included. Deeper trees reopen a folder
-// from its nearest open ancestor when they need it again, so depth is not bounded by this.
+// Folders the scan keeps open at once, the chosen folder included, when descriptors are plenty.
+// Deeper trees reopen a folder from its nearest open ancestor when they need it again, so depth
+// is not bounded by this.
 inline constexpr int kMaxOpenFolders = 32;
+
+// Folders the scan may keep open under the process's current descriptor limit: fewer than
+// kMaxOpenFolders when the limit is low, but never fewer than three (the chosen folder, a
+// parent and the folder being opened).
+int MaxOpenFolders();
 
 class DirectoryReader
 {
@@ -27,6 +34,8 @@ public:
     virtual int Stat(int at, const char *name, struct stat *status);
     // Status of an open folder: 0, or -1 with errno.
     virtual int StatOpen(int fd, struct stat *status);
+    // File-system status of an open folder: 0, or -1 with errno.
+    virtual int StatFsOpen(int fd, struct statfs *status);
     virtual void Close(int fd);
 };
 

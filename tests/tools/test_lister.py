@@ -2,6 +2,7 @@
 """End-to-end checks of hakomi-ls: command line, tree output, corpus listing, no writes."""
 import os
 import re
+import resource
 import shutil
 import subprocess
 import sys
@@ -189,6 +190,32 @@ class Corpus(unittest.TestCase):
                     self.assertFalse(folder.startswith(done + "/"), (done, a))
             if not seen_dirs or seen_dirs[-1] != folder:
                 seen_dirs.append(folder)
+
+
+class HostileFolders(unittest.TestCase):
+    def test_pseudo_file_systems_are_listed_and_end(self):
+        for folder in ("/proc", "/sys"):
+            with self.subTest(folder=folder):
+                if not os.path.ismount(folder):
+                    self.skipTest(folder + " is not mounted")
+                # Their link graphs reach every process's root and the device tree over and over.
+                r = subprocess.run([LISTER, folder], capture_output=True, timeout=60)
+                self.assertEqual(r.returncode, 0, r.stderr)
+
+    def test_deep_tree_under_a_low_descriptor_limit(self):
+        with tempfile.TemporaryDirectory() as d:
+            path, expected = d, []
+            for level in range(40):
+                path = os.path.join(path, "d")
+                os.mkdir(path)
+                make_zip(os.path.join(path, "a.zip"), ["e%d" % level])
+                expected.insert(0, (os.path.join(path, "a.zip"), ["e%d" % level]))
+            r = subprocess.run([LISTER, d], capture_output=True, timeout=120,
+                               preexec_fn=lambda: resource.setrlimit(resource.RLIMIT_NOFILE,
+                                                                     (20, 20)))
+            self.assertEqual(r.returncode, 0, r.stderr)
+            self.assertEqual(r.stderr, b"")
+            self.assertEqual(parse_tree(r.stdout.decode()), expected)
 
 
 @unittest.skipUnless(shutil.which("strace"), "strace not installed")
