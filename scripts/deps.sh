@@ -5,8 +5,9 @@ set -euo pipefail
 
 packages=(cmake ninja-build g++ pkg-config qt6-base-dev libgl-dev libxcb1-dev libicu-dev fonts-ipafont-gothic)
 if [ "${1:-run}" = test ]; then
-  # libzip is the reference the archive reader is tested against; clang builds the fuzzers.
-  packages+=(libzip-dev zip python3 strace clang clang-format libclang-rt-14-dev util-linux git)
+  # libzip and unzip are the references the archive reader is tested against; clang builds
+  # the fuzzers.
+  packages+=(libzip-dev zip unzip python3 strace clang clang-format libclang-rt-14-dev util-linux git)
 fi
 
 missing=()

@@ -2,7 +2,7 @@
 // a NUL. Input: one control byte, then the name and the extra field, split by the control
 // byte; with its high bit set, the extra bytes become the text of a Unicode Path field
 // whose CRC matches the name, which random bytes would almost never reach. The code page
-// 932 decoder must also give what ICU's converter gives for the whole name.
+// 932 and 437 decoders must also give what ICU's converters give for the whole name.
 #include <cstring>
 #include <string>
 #include <unicode/ucnv.h>
@@ -50,8 +50,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         out[unzip32::kNameFieldSize] != 0x55 ||
         !unzip32::IsStrictUtf8(reinterpret_cast<const unsigned char *>(out), n))
         __builtin_trap();
-    const size_t m = unzip32::DecodeCp932(name, nameSize, out);
-    if (std::string(out, m) != IcuCp932(reinterpret_cast<const char *>(name), nameSize))
+    bool clean;
+    const size_t m = unzip32::DecodeCp932(name, nameSize, out, &clean);
+    const std::string cp932 = std::string(out, m);
+    if (cp932 != IcuCp932(reinterpret_cast<const char *>(name), nameSize))
+        __builtin_trap();
+    // Not cut (a further character would have fitted): clean means no U+FFFD at all.
+    if (m + 3 <= unzip32::kNameFieldSize - 1 &&
+        clean != (cp932.find("\xEF\xBF\xBD") == std::string::npos))
+        __builtin_trap();
+    const size_t k = unzip32::DecodeCp437(name, nameSize, out);
+    if (std::string(out, k) != IcuCp437(reinterpret_cast<const char *>(name), nameSize))
         __builtin_trap();
     return 0;
 }

@@ -10,8 +10,13 @@ import zlib
 HERE = os.path.dirname(os.path.abspath(__file__))
 
 
-def raw_archive(names, flags=0, extras=None, prefix=b'', adjust=True, zip64=False, comment=b''):
-    """An archive written field by field; extras[i] is entry i's central extra field."""
+def raw_archive(names, flags=0, extras=None, prefix=b'', adjust=True, zip64=False, comment=b'',
+                trailer=b'', comment_length=None, size_delta=0, disk=0, on_disk=None,
+                last_lengths=None):
+    """An archive written field by field; extras[i] is entry i's central extra field. The
+    rest writes damage other readers see past: bytes after the archive, a comment length,
+    directory size or entries-on-disk count that lie, disk numbers, and the last central
+    header's stated (extra, comment) lengths."""
     out = bytearray(prefix)
     base = 0 if adjust else len(prefix)
     offsets = []
@@ -23,19 +28,25 @@ def raw_archive(names, flags=0, extras=None, prefix=b'', adjust=True, zip64=Fals
     start = len(out)
     for i, name in enumerate(names):
         extra = extras[i] if extras else b''
+        lengths = (len(extra), 0)
+        if last_lengths and i == len(names) - 1:
+            lengths = last_lengths
         out += struct.pack('<IHHHHHHIIIHHHHHII', 0x02014b50, 20, 20, flags, 0, 0, 0x5821,
-                           zlib.crc32(name), len(name), len(name), len(name), len(extra), 0,
+                           zlib.crc32(name), len(name), len(name), len(name), *lengths,
                            0, 0, 0, offsets[i]) + name + extra
-    size, offset, count = len(out) - start, start - base, len(names)
+    size, offset, count = len(out) - start + size_delta, start - base, len(names)
+    here = count if on_disk is None else on_disk
     if zip64:
         record = len(out) - base
-        out += struct.pack('<IQHHIIQQQQ', 0x06064b50, 44, 45, 45, 0, 0, count, count, size, offset)
+        out += struct.pack('<IQHHIIQQQQ', 0x06064b50, 44, 45, 45, disk, disk, here, count, size,
+                           offset)
         out += struct.pack('<IIQI', 0x07064b50, 0, record, 1)
-        count16, size32, offset32 = 0xFFFF, 0xFFFFFFFF, 0xFFFFFFFF
+        disk16, here16, count16, size32, offset32 = disk, 0xFFFF, 0xFFFF, 0xFFFFFFFF, 0xFFFFFFFF
     else:
-        count16, size32, offset32 = count, size, offset
-    out += struct.pack('<IHHHHIIH', 0x06054b50, 0, 0, count16, count16, size32, offset32,
-                       len(comment)) + comment
+        disk16, here16, count16, size32, offset32 = disk, here, count, size, offset
+    length = len(comment) if comment_length is None else comment_length
+    out += struct.pack('<IHHHHIIH', 0x06054b50, disk16, disk16, here16, count16, size32,
+                       offset32, length) + comment + trailer
     return bytes(out)
 
 
@@ -71,6 +82,15 @@ def main():
         'zip64-end.zip': raw_archive([b'x', b'y'], zip64=True),
         'comment.zip': raw_archive([b'c'], comment=b'PK\x05\x06 not an end record'),
         'empty.zip': raw_archive([]),
+        'last-extra-past.zip': raw_archive([b'a', b'b'], last_lengths=(0x4000, 0)),
+        'last-comment-past.zip': raw_archive([b'a', b'b'], last_lengths=(0, 300)),
+        'trailing-100k.zip': raw_archive([b'a'], trailer=b'T' * 100000),
+        'comment-past-eof.zip': raw_archive([b'a'], comment_length=40),
+        'size-too-small.zip': raw_archive([b'abc', b'def'], size_delta=-50),
+        'size-too-large.zip': raw_archive([b'abc', b'def'], size_delta=4000),
+        'multi-disk.zip': raw_archive([b'a', b'b'], disk=1),
+        'zip64-on-disk-zero.zip': raw_archive([b'x', b'y'], zip64=True, on_disk=0),
+        'cp437.zip': raw_archive([b'\x80\x81\x82.txt', b'caf\x82/na\xa8ve']),
         'python-deflate.zip': python_archive(names=['a.txt', 'b/c.txt'], method=zipfile.ZIP_DEFLATED),
         'python-zip64.zip': python_archive(names=['big'], zip64=True),
     }
@@ -86,6 +106,7 @@ def main():
         'cp932': b'\x7f' + b'\x83\x5c\x95\x5c\\\xb1',
         'unicode-path': b'\xbf' + b'old.txt' + '新しい.txt'.encode(),
         'long': b'\x7f' + '表'.encode() * 200,
+        'cp437': b'\x7f' + bytes(range(0x80, 0x91)) + b'.txt',
     }
     decoder = os.path.join(HERE, '..', 'namedecode', 'corpus')
     os.makedirs(decoder, exist_ok=True)

@@ -31,8 +31,9 @@ namespace
 constexpr int kSlotBits = 10;
 static_assert(kMaxOpenArchives == 1 << kSlotBits);
 constexpr uint32_t kGenerations = 1u << 20; // keeps every handle positive
-// A closed archive's storage is kept for the next one unless it is this large.
-constexpr size_t kKeepCapacity = size_t(32) << 20;
+// A closed archive's storage is kept for the next one unless it is this large: an unusual
+// archive does not leave its memory behind.
+constexpr size_t kKeepCapacity = size_t(4) << 20;
 
 struct Slot {
     uint32_t generation = 0;

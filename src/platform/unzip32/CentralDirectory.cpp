@@ -13,11 +13,25 @@ namespace
 {
 
 // Most end records sit in the last few bytes; a first read of one page finds them and,
-// for small archives, the whole directory too.
-constexpr size_t kFirstTail = 4096;
-constexpr size_t kLastTail = kEndSize + kMaxComment;
+// for small archives, the whole directory too. Then the end record is looked for as far
+// back as a comment can reach, and last behind up to 1 MiB of bytes appended to the
+// archive; each step reads only what the one before did not.
+constexpr size_t kTails[] = {4096, kEndSize + kMaxComment, size_t(1) << 20};
+// Scratch for the tail beyond this is freed after each archive.
+constexpr size_t kKeepTail = size_t(128) << 10;
 // Smallest buffer worth allocating; avoids a string of tiny regrowths.
 constexpr size_t kMinBuffer = 64 * 1024;
+// The most one central header can take.
+constexpr uint64_t kMaxHeader = kCentralHeaderSize + 3 * uint64_t(0xFFFF);
+// The first read of a directory takes at most this much; beyond it the directory grows
+// only as its headers prove well formed.
+constexpr size_t kFirstChunk = size_t(4) << 20;
+// Small reads to look at candidates outside the tail, per archive: a file full of fake end
+// records costs at most this many.
+constexpr int kMaxPeeks = 4096;
+// End records whose comment runs past the end of the file, tried after the others of the
+// same stretch of the tail.
+constexpr int kMaxLenient = 16;
 
 bool FitsIn(uint64_t off, uint64_t n, uint64_t size)
 {
@@ -69,6 +83,21 @@ unsigned char *Buffer::Reserve(size_t n)
     return data_.get();
 }
 
+unsigned char *Buffer::Grow(size_t n)
+{
+    if (n <= capacity_)
+        return data_.get();
+    const size_t cap = std::max(n, kMinBuffer);
+    std::unique_ptr<unsigned char[]> data(new (std::nothrow) unsigned char[cap]);
+    if (!data)
+        return nullptr;
+    if (capacity_ > 0)
+        std::memcpy(data.get(), data_.get(), capacity_);
+    data_ = std::move(data);
+    capacity_ = cap;
+    return data_.get();
+}
+
 unsigned char *Buffer::Assign(const unsigned char *from, size_t n)
 {
     std::unique_ptr<unsigned char[]> data(new (std::nothrow) unsigned char[n ? n : 1]);
@@ -93,23 +122,31 @@ void Buffer::swap(Buffer &other) noexcept
     std::swap(capacity_, other.capacity_);
 }
 
+// The size of the central header at p with left bytes after it, or 0 when none is there:
+// a signature and a name within the bytes. A header whose extra field or comment runs past
+// them (the last one of a directory, when its stated lengths lie) takes all of them.
+size_t HeaderSize(const unsigned char *p, size_t left)
+{
+    if (left < kCentralHeaderSize || !HasSignature(p, 1, 2))
+        return 0;
+    const size_t nameEnd = kCentralHeaderSize + Le16(p + 28);
+    if (nameEnd > left)
+        return 0;
+    return std::min<size_t>(nameEnd + Le16(p + 30) + Le16(p + 32), left);
+}
+
 bool HeaderCursor::Next(CentralHeader &header)
 {
-    const size_t left = size_ - pos_;
-    if (left < kCentralHeaderSize)
-        return false;
     const unsigned char *p = data_ + pos_;
-    if (!HasSignature(p, 1, 2))
-        return false;
-    const size_t nameSize = Le16(p + 28), extraSize = Le16(p + 30), commentSize = Le16(p + 32);
-    const size_t total = kCentralHeaderSize + nameSize + extraSize + commentSize;
-    if (total > left)
+    const size_t left = size_ - pos_;
+    const size_t total = HeaderSize(p, left);
+    if (total == 0)
         return false;
     header.fixed = p;
     header.name = p + kCentralHeaderSize;
-    header.nameSize = nameSize;
-    header.extra = header.name + nameSize;
-    header.extraSize = extraSize;
+    header.nameSize = Le16(p + 28);
+    header.extra = header.name + header.nameSize;
+    header.extraSize = std::min<size_t>(Le16(p + 30), total - kCentralHeaderSize - header.nameSize);
     pos_ += total;
     return true;
 }
@@ -121,10 +158,11 @@ struct CentralDirectory::Scan {
     const unsigned char *tail = nullptr; // the last tailSize bytes of the file
     uint64_t tailOffset = 0;
     size_t tailSize = 0;
-    // The first directory that does not lie in the tail is read whole without a look at
-    // its first header; later candidates get that look first, so that a file full of
-    // fake end records costs small reads, not one large read per record.
+    // The first directory that does not lie in the tail is read without a look at its
+    // first header; later candidates get that look first, so that a file full of fake end
+    // records costs small reads, not one large read per record.
     bool bigReadDone = false;
+    int peeks = 0;
     unsigned char scratch[kZip64EndSize];
 
     bool InTail(uint64_t off, uint64_t n) const
@@ -136,80 +174,102 @@ struct CentralDirectory::Scan {
     {
         if (InTail(off, n))
             return tail + (off - tailOffset);
+        if (++peeks > kMaxPeeks)
+            return nullptr;
         return src.ReadAt(scratch, n, off) ? scratch : nullptr;
+    }
+    // n bytes at off into dst, from the tail where they lie there.
+    bool Fetch(unsigned char *dst, size_t n, uint64_t off)
+    {
+        if (!InTail(off, n))
+            return src.ReadAt(dst, n, off);
+        std::memcpy(dst, tail + (off - tailOffset), n);
+        return true;
     }
 };
 
 bool CentralDirectory::Load(ByteSource &src, Buffer &tailBuffer)
 {
     Reset();
-    Scan scan{src, src.Size(), nullptr, 0, 0, false, {}};
+    const bool found = Search(src, tailBuffer);
+    if (tailBuffer.Capacity() > kKeepTail)
+        tailBuffer.Release();
+    return found;
+}
+
+bool CentralDirectory::Search(ByteSource &src, Buffer &tailBuffer)
+{
+    Scan scan{src, src.Size(), nullptr, 0, 0, false, 0, {}};
     if (scan.fileSize < kEndSize)
         return false;
-    size_t want = size_t(std::min<uint64_t>(scan.fileSize, kFirstTail));
     uint64_t next = scan.fileSize - kEndSize; // highest position not yet tried
-    for (;;) {
-        unsigned char *tail = tailBuffer.Reserve(want);
+    for (const size_t most : kTails) {
+        const size_t want = size_t(std::min<uint64_t>(scan.fileSize, most));
+        if (want <= scan.tailSize)
+            break; // the whole file is in the tail
+        // The new tail keeps what was read already at its end.
+        Buffer grown;
+        unsigned char *tail = scan.tailSize == 0 ? tailBuffer.Reserve(want) : grown.Reserve(want);
         if (!tail)
+            return false;
+        const size_t fresh = want - scan.tailSize;
+        if (scan.tailSize > 0) {
+            std::memcpy(tail + fresh, scan.tail, scan.tailSize);
+            tailBuffer.swap(grown);
+        }
+        if (!src.ReadAt(tail, fresh, scan.fileSize - want))
             return false;
         scan.tail = tail;
         scan.tailOffset = scan.fileSize - want;
         scan.tailSize = want;
-        if (!src.ReadAt(tail, want, scan.tailOffset))
-            return false;
+        uint64_t lenient[kMaxLenient];
+        int lenientCount = 0;
         for (uint64_t pos = next + 1; pos-- > scan.tailOffset;) {
             const unsigned char *e = tail + (pos - scan.tailOffset);
             if (e[0] != 'P' || !HasSignature(e, 5, 6))
                 continue;
-            // A comment running past the end of the file marks a false match.
-            if (pos + kEndSize + Le16(e + 20) > scan.fileSize)
+            // A comment running past the end of the file most likely marks a false match:
+            // such a record is tried once the rest of this stretch has none.
+            if (pos + kEndSize + Le16(e + 20) > scan.fileSize) {
+                if (lenientCount < kMaxLenient)
+                    lenient[lenientCount++] = pos;
                 continue;
+            }
             if (TryEndRecord(scan, pos))
                 return true;
         }
-        const size_t most = size_t(std::min<uint64_t>(scan.fileSize, kLastTail));
-        if (want >= most)
-            return false;
+        for (int i = 0; i < lenientCount; ++i)
+            if (TryEndRecord(scan, lenient[i]))
+                return true;
+        if (scan.tailOffset == 0)
+            break;
         next = scan.tailOffset - 1;
-        want = most;
     }
+    return false;
 }
 
+// Disk numbers are not consulted: an archive marked as one part of several is listed as
+// far as its directory lies in this file, which the first header shows.
 bool CentralDirectory::TryEndRecord(Scan &scan, uint64_t pos)
 {
     const unsigned char *e = scan.tail + (pos - scan.tailOffset);
-    const uint16_t disk = Le16(e + 4), directoryDisk = Le16(e + 6);
     const uint16_t onDisk = Le16(e + 8), entries = Le16(e + 10);
     const uint32_t size = Le32(e + 12), offset = Le32(e + 16);
-    // A disk number other than 0 marks one part of a multi-disk archive; 0xFFFF leaves
-    // the number to the ZIP64 record.
-    const bool diskInZip64 = disk == 0xFFFF, directoryDiskInZip64 = directoryDisk == 0xFFFF;
-    if ((disk != 0 && !diskInZip64) || (directoryDisk != 0 && !directoryDiskInZip64))
-        return false;
-    const bool saturated = diskInZip64 || directoryDiskInZip64 || onDisk == 0xFFFF ||
+    const bool saturated = Le16(e + 4) == 0xFFFF || Le16(e + 6) == 0xFFFF || onDisk == 0xFFFF ||
                            entries == 0xFFFF || size == 0xFFFFFFFF || offset == 0xFFFFFFFF;
     if (saturated && pos >= kZip64LocatorSize) {
         const uint64_t locatorPos = pos - kZip64LocatorSize;
         const unsigned char *l = scan.Peek(locatorPos, kZip64LocatorSize);
-        if (l && HasSignature(l, 6, 7)) {
-            const int found =
-                TryZip64(scan, locatorPos, Le64(l + 8), diskInZip64, directoryDiskInZip64);
-            if (found >= 0)
-                return found == 1;
-            // No usable ZIP64 record: the 32-bit values may still describe the archive.
-        }
+        if (l && HasSignature(l, 6, 7) && TryZip64(scan, locatorPos, Le64(l + 8)))
+            return true;
+        // No usable ZIP64 record: the 32-bit values may still describe the archive.
     }
-    if (disk != 0 || directoryDisk != 0 || onDisk != entries)
-        return false;
-    return TryDirectory(scan, pos, offset, size, entries);
+    return TryDirectory(scan, pos, offset, size, std::max(onDisk, entries));
 }
 
-// 1: loaded; 0: multi-disk or no directory there; -1: no consistent ZIP64 record.
-// The locator's own disk fields are not consulted, and the record's disk numbers only
-// where the end record defers to them: writers fill the rest carelessly, and the record
-// is looked for in this file either way.
-int CentralDirectory::TryZip64(Scan &scan, uint64_t locatorPos, uint64_t recordPos,
-                               bool diskInRecord, bool directoryDiskInRecord)
+// The locator's and the record's disk fields are not consulted: writers fill them
+// carelessly, and the record is looked for in this file either way.
+bool CentralDirectory::TryZip64(Scan &scan, uint64_t locatorPos, uint64_t recordPos)
 {
     // The stated place first; with unadjusted prepended data the record sits right
     // before the locator instead.
@@ -227,63 +287,90 @@ int CentralDirectory::TryZip64(Scan &scan, uint64_t locatorPos, uint64_t recordP
         const uint64_t recordSize = Le64(r + 4); // excludes its first 12 bytes
         if (recordSize < kZip64EndSize - 12 || recordSize > locatorPos - at - 12)
             continue;
-        const uint32_t disk = Le32(r + 16), directoryDisk = Le32(r + 20);
         const uint64_t onDisk = Le64(r + 24), entries = Le64(r + 32);
         const uint64_t size = Le64(r + 40), offset = Le64(r + 48);
-        if ((diskInRecord && disk != 0) || (directoryDiskInRecord && directoryDisk != 0) ||
-            onDisk != entries)
-            return 0;
-        return TryDirectory(scan, at, offset, size, entries) ? 1 : -1;
+        return TryDirectory(scan, at, offset, size, std::max(onDisk, entries));
     }
-    return -1;
+    return false;
 }
 
-// end: where the directory should end (the ZIP64 record or the end record).
+// end: where the directory must end (the ZIP64 record or the end record).
 bool CentralDirectory::TryDirectory(Scan &scan, uint64_t end, uint64_t offset, uint64_t size,
                                     uint64_t stated)
 {
-    if (!FitsIn(offset, size, end))
-        return false;
-    if (size == 0) {
-        if (stated != 0)
+    if (size == 0 && stated == 0) {
+        if (offset > end)
             return false;
         loaded_ = true;
         offset_ = end;
         return true;
     }
-    const uint64_t gap = end - offset - size;
-    if (gap > 0 && Take(scan, offset + gap, size))
+    // A wrong offset, most often from data prepended without the offsets adjusted: the
+    // directory of the stated size ends right before the end record.
+    if (size <= end && end - size != offset && Take(scan, end - size, end, stated))
         return true;
-    return Take(scan, offset, size);
+    return offset < end && Take(scan, offset, end, stated);
 }
 
-bool CentralDirectory::Take(Scan &scan, uint64_t start, uint64_t size)
+// Walks the headers from start towards end, reading as it goes: at first as far as the
+// stated count of headers can reach, then as far as the headers found so far, and never
+// more than one header past the last well-formed one.
+bool CentralDirectory::Take(Scan &scan, uint64_t start, uint64_t end, uint64_t stated)
 {
-    if (size < kCentralHeaderSize || size > std::numeric_limits<size_t>::max())
+    const uint64_t extent = end - start;
+    if (extent < kCentralHeaderSize || extent > std::numeric_limits<size_t>::max())
         return false;
-    const auto wellFormed = [size](const unsigned char *h) {
-        return HasSignature(h, 1, 2) &&
-               kCentralHeaderSize + Le16(h + 28) + Le16(h + 30) + Le16(h + 32) <= size;
+    const auto reach = [extent](uint64_t headers) {
+        return headers >= extent / kMaxHeader + 1 ? extent : headers * kMaxHeader;
     };
-    unsigned char *dst;
-    if (scan.InTail(start, size)) {
-        const unsigned char *src = scan.tail + (start - scan.tailOffset);
-        if (!wellFormed(src) || !(dst = buffer_.Reserve(size_t(size))))
-            return false;
-        std::memcpy(dst, src, size_t(size));
-    } else {
+    size_t have = size_t(std::min<uint64_t>(reach(std::max<uint64_t>(stated, 1)), kFirstChunk));
+    if (!scan.InTail(start, have)) {
         if (scan.bigReadDone) {
             const unsigned char *h = scan.Peek(start, kCentralHeaderSize);
-            if (!h || !wellFormed(h))
+            if (!h || Le32(h) != 0x02014b50)
                 return false;
         }
         scan.bigReadDone = true;
-        if (!(dst = buffer_.Reserve(size_t(size))) || !scan.src.ReadAt(dst, size_t(size), start) ||
-            !wellFormed(dst))
-            return false;
     }
-    data_ = dst;
-    size_ = size_t(size);
+    unsigned char *data = buffer_.Reserve(have);
+    if (!data || !scan.Fetch(data, have, start))
+        return false;
+    size_t pos = 0;
+    uint64_t walked = 0;
+    for (;;) {
+        // The whole header, or at least its fixed part, must be at hand to judge it.
+        size_t need = pos + kCentralHeaderSize;
+        if (have - pos >= kCentralHeaderSize) {
+            if (!HasSignature(data + pos, 1, 2))
+                break;
+            const size_t total = kCentralHeaderSize + Le16(data + pos + 28) +
+                                 Le16(data + pos + 30) + Le16(data + pos + 32);
+            if (total <= have - pos) {
+                pos += total;
+                ++walked;
+                continue;
+            }
+            need = pos + total;
+        }
+        if (have == extent) {
+            // The last header runs past the end: kept when its name lies inside.
+            if (const size_t rest = HeaderSize(data + pos, have - pos); rest > 0) {
+                pos += rest;
+                ++walked;
+            }
+            break;
+        }
+        const uint64_t limit = std::max(reach(stated), reach(walked + 1));
+        const size_t grown = size_t(std::min<uint64_t>(
+            extent, std::max<uint64_t>(need, std::min<uint64_t>(limit, 2 * uint64_t(have)))));
+        if (!(data = buffer_.Grow(grown)) || !scan.Fetch(data + have, grown - have, start + have))
+            return false;
+        have = grown;
+    }
+    if (walked == 0)
+        return false;
+    data_ = data;
+    size_ = pos;
     offset_ = start;
     loaded_ = true;
     return true;

@@ -64,6 +64,9 @@ class Buffer
 public:
     // At least n bytes, holding whatever they held; nullptr when memory runs out.
     unsigned char *Reserve(size_t n);
+    // At least n bytes, keeping what they held; nullptr when memory runs out, the buffer
+    // then unchanged.
+    unsigned char *Grow(size_t n);
     // Exactly n bytes (none for 0), holding the first n bytes of from; nullptr when memory
     // runs out, the buffer then unchanged.
     unsigned char *Assign(const unsigned char *from, size_t n);
@@ -106,28 +109,34 @@ private:
     size_t pos_ = 0;
 };
 
-// The central directory of one archive, read into memory in one piece.
+// The central directory of one archive, read into memory.
 //
 // Which end record counts: the end record is searched from the end of the file
-// backwards; a candidate whose comment would run past the end of the file, that names
-// another disk, or whose directory does not start with a well-formed central header is
-// skipped, and the search goes on before it. A disk number other than 0 in the end
-// record (or, where it holds 0xFFFF, in the ZIP64 record) marks a multi-disk archive,
-// which is refused. ZIP64 values are used when the end record
-// has saturated fields and the locator and ZIP64 record are present and consistent with
-// the file; otherwise the 32-bit values are tried.
+// backwards, as far as a comment can reach and then up to 1 MiB back, past bytes appended
+// to the archive. A candidate whose directory does not start with a central header is
+// skipped and the search goes on before it; one whose comment would run past the end of
+// the file is tried only after the rest of the same stretch. Disk numbers are not
+// consulted: an archive marked as one part of several is read as far as its directory lies
+// in this file. ZIP64 values are used when the end record has saturated fields and the
+// locator and a ZIP64 record are present and lead to a directory; otherwise the 32-bit
+// values are tried.
 //
-// Where the directory starts: when it ends before the end record (data prepended to the
-// archive, as in self-extractors, without the offsets being adjusted), the stated offset
-// is moved up by the gap first; the stated offset itself is the second choice.
+// Where the directory starts: when the directory of the stated size ends before the end
+// record (data prepended to the archive, as in self-extractors, without the offsets being
+// adjusted), it is looked for right before the end record first; the stated offset is the
+// second choice.
 //
-// Which entries: every well-formed header from the start of the directory to its stated
-// size or the first damage. The stated entry count does not bound the walk: writers wrap
-// it at 65,536 without ZIP64, and a count that disagrees with the directory is less
-// trustworthy than the headers themselves. A directory of zero bytes is an empty archive
-// when its stated count is zero, and no archive otherwise.
+// Which entries: every well-formed header from the start of the directory up to the
+// first damage or the end record (or ZIP64 record). Neither the stated entry count nor
+// the stated size bounds the walk: writers wrap the count at 65,536 without ZIP64, and
+// both are less trustworthy than the headers themselves. The last header may have an
+// extra field or comment that runs past the end; it counts when its name lies inside. A
+// directory of zero bytes and a count of zero is an empty archive.
 //
-// Memory: the only allocation is the directory itself, never larger than the file.
+// Memory and reads: the directory is read as far as the stated count of headers can reach
+// (count x (46 + 3 x 65,535) bytes), at most 4 MiB at first, and further only as the
+// headers read so far prove well formed, so a lying count or size never turns into a large
+// allocation. The tail scratch is freed after an archive when it grew past 128 KiB.
 class CentralDirectory
 {
 public:
@@ -155,11 +164,11 @@ public:
 
 private:
     struct Scan;
+    bool Search(ByteSource &src, Buffer &tail);
     bool TryEndRecord(Scan &scan, uint64_t pos);
-    int TryZip64(Scan &scan, uint64_t locatorPos, uint64_t recordPos, bool diskInRecord,
-                 bool directoryDiskInRecord);
+    bool TryZip64(Scan &scan, uint64_t locatorPos, uint64_t recordPos);
     bool TryDirectory(Scan &scan, uint64_t end, uint64_t offset, uint64_t size, uint64_t stated);
-    bool Take(Scan &scan, uint64_t start, uint64_t size);
+    bool Take(Scan &scan, uint64_t start, uint64_t end, uint64_t stated);
 
     Buffer buffer_;
     const unsigned char *data_ = nullptr;

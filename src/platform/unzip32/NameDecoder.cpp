@@ -166,6 +166,26 @@ bool UnicodePath(const unsigned char *name, size_t nameSize, const unsigned char
     return false;
 }
 
+// Appends c as UTF-8 if it fits in kMaxText bytes.
+bool PutBmp(char16_t c, char *field, size_t &out)
+{
+    const size_t len = c < 0x80 ? 1 : c < 0x800 ? 2 : 3;
+    if (out + len > kMaxText)
+        return false;
+    if (len == 1) {
+        field[out] = char(c);
+    } else if (len == 2) {
+        field[out] = char(0xC0 | c >> 6);
+        field[out + 1] = char(0x80 | (c & 0x3F));
+    } else {
+        field[out] = char(0xE0 | c >> 12);
+        field[out + 1] = char(0x80 | (c >> 6 & 0x3F));
+        field[out + 2] = char(0x80 | (c & 0x3F));
+    }
+    out += len;
+    return true;
+}
+
 // ICU's default turns a lone undecodable byte into U+001A, a control character that
 // would end up in a file name; U+FFFD says what happened.
 void SubstituteReplacementCharacter(const void *, UConverterToUnicodeArgs *args, const char *,
@@ -216,10 +236,13 @@ public:
         ucnv_close(converter);
     }
 
-    // Decodes s[0, n) into field, whole characters only, at most kMaxText bytes.
-    size_t Decode(const unsigned char *s, size_t n, char *field) const
+    // Decodes s[0, n) into field, whole characters only, at most kMaxText bytes. clean
+    // tells whether every byte of s, also past the cut, belongs to a character.
+    size_t Decode(const unsigned char *s, size_t n, char *field, bool &clean) const
     {
         size_t out = 0;
+        bool full = false;
+        clean = true;
         for (size_t i = 0; i < n;) {
             char16_t c;
             const uint8_t row = row_[s[i]];
@@ -237,20 +260,13 @@ public:
                     i += 2;
                 }
             }
-            const size_t len = c < 0x80 ? 1 : c < 0x800 ? 2 : 3;
-            if (out + len > kMaxText)
-                break;
-            if (len == 1) {
-                field[out] = char(c);
-            } else if (len == 2) {
-                field[out] = char(0xC0 | c >> 6);
-                field[out + 1] = char(0x80 | (c & 0x3F));
-            } else {
-                field[out] = char(0xE0 | c >> 12);
-                field[out + 1] = char(0x80 | (c >> 6 & 0x3F));
-                field[out + 2] = char(0x80 | (c & 0x3F));
+            if (c == kReplacement) {
+                clean = false;
+                if (full)
+                    break;
             }
-            out += len;
+            if (!full && !PutBmp(c, field, out))
+                full = true;
         }
         field[out] = '\0';
         return out;
@@ -281,11 +297,56 @@ private:
     char16_t pairs_[kMaxLeads][256];
 };
 
+// Code page 437, the format's default, as ICU's ibm-437 converter decodes the upper half;
+// the lower half is ASCII (the converter swaps three control codes, as IBM's terminals did
+// and no archive reader does). Every byte is a character.
+class Cp437Table
+{
+public:
+    Cp437Table()
+    {
+        UErrorCode err = U_ZERO_ERROR;
+        UConverter *converter = ucnv_open("ibm-437", &err);
+        for (int b = 0x80; b < 0x100; ++b) {
+            const char byte = char(b);
+            UChar unit[2];
+            UErrorCode e = U_ZERO_ERROR;
+            const int32_t count = converter ? ucnv_toUChars(converter, unit, 2, &byte, 1, &e) : 0;
+            upper_[b - 0x80] = U_SUCCESS(e) && count == 1 ? char16_t(unit[0]) : char16_t(0xFFFD);
+        }
+        if (converter)
+            ucnv_close(converter);
+    }
+
+    size_t Decode(const unsigned char *s, size_t n, char *field) const
+    {
+        size_t out = 0;
+        for (size_t i = 0; i < n; ++i)
+            if (!PutBmp(s[i] < 0x80 ? char16_t(s[i]) : upper_[s[i] - 0x80], field, out))
+                break;
+        field[out] = '\0';
+        return out;
+    }
+
+private:
+    char16_t upper_[128];
+};
+
 } // namespace
 
-size_t DecodeCp932(const unsigned char *s, size_t n, char *field)
+size_t DecodeCp932(const unsigned char *s, size_t n, char *field, bool *clean)
 {
     static const Cp932Table kTable; // built at the first name that needs it
+    bool whole;
+    const size_t size = kTable.Decode(s, n, field, whole);
+    if (clean)
+        *clean = whole;
+    return size;
+}
+
+size_t DecodeCp437(const unsigned char *s, size_t n, char *field)
+{
+    static const Cp437Table kTable;
     return kTable.Decode(s, n, field);
 }
 
@@ -346,7 +407,9 @@ size_t DecodeEntryName(const unsigned char *name, size_t nameSize, const unsigne
     nameSize = BeforeNul(name, nameSize);
     if (IsStrictUtf8(name, nameSize))
         return CopyWholeCharacters(name, nameSize, field);
-    return DecodeCp932(name, nameSize, field);
+    bool clean;
+    const size_t size = DecodeCp932(name, nameSize, field, &clean);
+    return clean ? size : DecodeCp437(name, nameSize, field);
 }
 
 } // namespace unzip32

@@ -16,15 +16,21 @@ constexpr size_t kNameFieldSize = 513;
 //     its CRC-32 matches the stored name and its text is non-empty strict UTF-8;
 //  2. the stored name, when it is strict UTF-8 (whatever the UTF-8 flag claims);
 //  3. the stored name read as code page 932 (Microsoft's table, 0x5C is the backslash),
-//     bytes that do not decode becoming U+FFFD.
+//     when every byte of it decodes;
+//  4. the stored name read as code page 437, the format's default, where every byte is a
+//     character.
 // A NUL ends the name. The result is always strict UTF-8 followed by a NUL: at most
 // kNameFieldSize - 1 bytes, cut before a character that would not fit whole.
 size_t DecodeEntryName(const unsigned char *name, size_t nameSize, const unsigned char *extra,
                        size_t extraSize, char *field);
 
 // The third rule on its own: s[0, n) read as code page 932 into field, whole characters
-// only, at most kNameFieldSize - 1 bytes and a NUL. Returns the length.
-size_t DecodeCp932(const unsigned char *s, size_t n, char *field);
+// only, at most kNameFieldSize - 1 bytes and a NUL, bytes that do not decode becoming
+// U+FFFD. Returns the length; *clean, when given, tells whether all of s decoded.
+size_t DecodeCp932(const unsigned char *s, size_t n, char *field, bool *clean = nullptr);
+
+// The fourth: s[0, n) read as code page 437, in the same form.
+size_t DecodeCp437(const unsigned char *s, size_t n, char *field);
 
 // UTF-8 without overlong forms, surrogates or code points past U+10FFFF.
 bool IsStrictUtf8(const unsigned char *s, size_t n);

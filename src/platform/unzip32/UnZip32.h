@@ -33,7 +33,9 @@ typedef struct EntryInfo {
     unsigned char data[26];
     /* Entry name, UTF-8, always NUL-terminated: a longer name is cut to the whole
      * characters that fit in 512 bytes. A NUL stored inside a name ends it. The bytes
-     * after the terminator are left as they were. */
+     * after the terminator are left as they were. The stored name is read from a valid
+     * Unicode Path extra field, else as UTF-8, code page 932 or code page 437, the first
+     * that decodes all of it. */
     char szFileName[513];
     /* Attributes as text: "d" for a folder (the name ends in "/" or "\\", or the MS-DOS
      * folder attribute is set), "" otherwise. */
@@ -65,10 +67,11 @@ _Static_assert(offsetof(EntryInfo, szFileName) == 26, "name field at offset 26")
  * the mode. */
 #define UNZIP_OPEN_NAMES 0x800000
 
-/* Nonzero when path names a regular file holding a ZIP archive (an end record that
- * points at a central directory starting with a well-formed header, or an empty
- * archive). 0 otherwise, also for FIFOs, devices and anything else not a regular file,
- * which are never read. Multi-disk archives are refused. */
+/* Nonzero when path names a regular file holding a ZIP archive: an end record, within
+ * the last 1 MiB of the file, that leads to a central directory starting with a
+ * well-formed header, or an empty archive. An archive marked as one part of several counts
+ * when its directory lies in this file. 0 otherwise, also for FIFOs, devices and anything
+ * else not a regular file, which are never read. Paths may be longer than PATH_MAX. */
 UNZIP32_API int32_t UnZipCheckArchive(const char *path, int32_t mode);
 
 /* Opens the archive for listing: reads its central directory into memory and closes

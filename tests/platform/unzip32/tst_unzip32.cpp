@@ -3,12 +3,14 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <atomic>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <new>
 #include <sys/stat.h>
 #include <thread>
+#include <unistd.h>
 
 #include "TestArchives.h"
 #include "UnZip32.h"
@@ -176,7 +178,7 @@ private slots:
         CheckReadAhead(path, expected);
     }
 
-    void hostileArchives_data() { AddCases(HostileCases()); }
+    void hostileArchives_data() { AddCases(DamagedCases()); }
     void hostileArchives()
     {
         QFETCH(QByteArray, bytes);
@@ -196,7 +198,7 @@ private slots:
     {
         QTest::addColumn<QByteArray>("bytes");
         QTest::addColumn<int>("entries");
-        for (const ArchiveCase &c : HostileCases())
+        for (const ArchiveCase &c : DamagedCases())
             QTest::newRow(c.tag) << c.bytes << (c.names ? int(c.names->size()) : -1);
     }
     void memoryFollowsTheFileNotTheStatedCounts()
@@ -489,6 +491,43 @@ private slots:
             w.join();
         UnZipDropReadAhead(nullptr);
         QCOMPARE(UnZipReadAhead(nullptr), int64_t(-1));
+    }
+
+    // A path longer than the kernel takes in one call is still a path: made and removed
+    // here through folder descriptors, and listed by all three ways in.
+    void pathLongerThanPathMax()
+    {
+        const QByteArray part(200, 'd');
+        std::vector<int> folders{
+            open(QFile::encodeName(dir_.path()).constData(), O_PATH | O_DIRECTORY | O_CLOEXEC)};
+        QByteArray path = QFile::encodeName(dir_.path());
+        while (path.size() < PATH_MAX + 500) {
+            QCOMPARE(mkdirat(folders.back(), part.constData(), 0700), 0);
+            folders.push_back(
+                openat(folders.back(), part.constData(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+            QVERIFY(folders.back() >= 0);
+            path += "/" + part;
+        }
+        const QByteArray bytes = ArchiveOf({"deep", "deeper/"}).Build();
+        const int file = openat(folders.back(), "long.zip", O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+        QVERIFY(file >= 0);
+        QCOMPARE(write(file, bytes.constData(), size_t(bytes.size())), ssize_t(bytes.size()));
+        close(file);
+        path += "/long.zip";
+
+        CheckListing(List(path), Names{"deep", "deeper/"});
+        QVERIFY(UnZipReadAhead(path.constData()) > 0);
+        CheckListing(List(path), Names{"deep", "deeper/"});
+        char out[64];
+        QCOMPARE(UnZip(0, ("-l \"" + path + "\"").constData(), out, sizeof out), 0);
+        QCOMPARE(QByteArray(out), QByteArray("deep\ndeeper/\n"));
+
+        QCOMPARE(unlinkat(folders.back(), "long.zip", 0), 0);
+        for (size_t i = folders.size() - 1; i > 0; --i) {
+            close(folders[i]);
+            QCOMPARE(unlinkat(folders[i - 1], part.constData(), AT_REMOVEDIR), 0);
+        }
+        close(folders[0]);
     }
 
     void listCommand_data()

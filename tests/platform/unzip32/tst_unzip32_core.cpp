@@ -4,8 +4,10 @@
 #include <QStringDecoder>
 #include <QTemporaryDir>
 #include <QTest>
+#include <fcntl.h>
 #include <unicode/ucnv.h>
 #include <unicode/ucnv_cb.h>
+#include <unistd.h>
 
 #include "Archives.h"
 #include "CentralDirectory.h"
@@ -153,6 +155,7 @@ private slots:
         QTest::newRow("four-byte utf8") << QByteArray("😀") << QByteArray("😀");
         QTest::newRow("cp932 kanji") << QByteArray("\x95\x5C") << QByteArray("表");
         QTest::newRow("cp932 half-width") << QByteArray("\xB1") << QByteArray("ｱ");
+        QTest::newRow("cp437") << QByteArray("\x80") << QByteArray("Ç");
     }
     void cutsAtCharacterBoundaries()
     {
@@ -314,6 +317,61 @@ private slots:
             ++count;
         QCOMPARE(count, entries);
         QVERIFY(directory.Capacity() <= std::max<size_t>(size_t(bytes.size()), 64 * 1024));
+    }
+
+    // A sparse file of 1 GiB whose end record claims a directory of everything before it,
+    // holding one real header: the reader reads as far as the stated count can reach, stops
+    // at the first header that is not one, and keeps no large buffer.
+    void lyingSizeReadsLittle_data()
+    {
+        QTest::addColumn<uint16_t>("count");
+        QTest::addColumn<qulonglong>("mostRead");
+        QTest::newRow("count 1") << uint16_t(1) << qulonglong(300 << 10);
+        QTest::newRow("count 65535") << uint16_t(65535) << qulonglong(5 << 20);
+    }
+    void lyingSizeReadsLittle()
+    {
+        QFETCH(uint16_t, count);
+        QFETCH(qulonglong, mostRead);
+        QTemporaryDir dir;
+        QFile file(dir.filePath("sparse.zip"));
+        const qint64 size = qint64(1) << 30;
+        QVERIFY(file.open(QIODevice::ReadWrite) && file.resize(size));
+        ZipArchive one = ArchiveOf({"only"});
+        one.entries[0].local = false;
+        const QByteArray header = one.Build().left(46 + 4);
+        QVERIFY(file.write(header) == header.size());
+        QByteArray end;
+        testsupport::PutLe(end, 0x06054b50, 4);
+        testsupport::PutLe(end, 0, 4);
+        testsupport::PutLe(end, count, 2);
+        testsupport::PutLe(end, count, 2);
+        testsupport::PutLe(end, uint64_t(size - 22), 4);
+        testsupport::PutLe(end, 0, 6);
+        QVERIFY(file.seek(size - 22) && file.write(end) == 22);
+        file.close();
+
+        const QByteArray path = QFile::encodeName(file.fileName());
+        const uint64_t before = unzip32::g_io.bytes;
+        QCOMPARE(unzip32::CheckArchive(path.constData()), 1);
+        QVERIFY2(unzip32::g_io.bytes - before <= mostRead,
+                 qPrintable(QString::number(unzip32::g_io.bytes - before)));
+        const int32_t handle = unzip32::OpenArchive(path.constData());
+        EntryInfo record;
+        QCOMPARE(unzip32::FindFirst(handle, "*", &record), 0);
+        QCOMPARE(QByteArray(record.szFileName), QByteArray("only"));
+        QVERIFY(unzip32::FindNext(handle, &record) != 0);
+        unzip32::CloseArchive(handle);
+
+        // The directory's own storage and the tail scratch stay small too.
+        const int fd = open(path.constData(), O_RDONLY | O_CLOEXEC);
+        unzip32::FileSource source(fd, uint64_t(size));
+        unzip32::Buffer tail;
+        unzip32::CentralDirectory directory;
+        QVERIFY(directory.Load(source, tail));
+        close(fd);
+        QVERIFY(directory.Capacity() <= mostRead);
+        QVERIFY(tail.Capacity() <= 128 << 10);
     }
 
     // After a read-ahead, the check and the open read nothing more: one open and one to three
