@@ -7,7 +7,7 @@ packages=(cmake ninja-build g++ pkg-config qt6-base-dev libgl-dev libxcb1-dev li
 if [ "${1:-run}" = test ]; then
   # libzip and unzip are the references the archive reader is tested against; clang builds
   # the fuzzers.
-  packages+=(libzip-dev zip unzip python3 strace clang clang-format libclang-rt-14-dev util-linux git)
+  packages+=(libzip-dev zip unzip python3 strace clang clang-format libclang-rt-14-dev libtsan2 util-linux git)
 fi
 
 missing=()

@@ -94,6 +94,32 @@ void *LibraryFunction(const char *name)
     return address;
 }
 
+void *OptionalLibraryFunction(const char *name) noexcept
+{
+    try {
+        void *library = Library();
+        ::dlerror();
+        return ::dlsym(library, name);
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+ReadAheadFunctions OptionalReadAhead() noexcept
+{
+    // Both or neither: a read that could not be dropped would be held for the whole process.
+    static const ReadAheadFunctions functions = [] {
+        ReadAheadFunctions f;
+        f.readAhead = reinterpret_cast<ReadAhead::Type>(OptionalLibraryFunction(ReadAhead::name));
+        f.drop =
+            reinterpret_cast<DropReadAhead::Type>(OptionalLibraryFunction(DropReadAhead::name));
+        if (!f.readAhead || !f.drop)
+            f = {};
+        return f;
+    }();
+    return functions;
+}
+
 void SetLibraryPathForTesting(const std::string &path)
 {
     if (g_library)

@@ -14,6 +14,8 @@ namespace archive
 
 // Loads the library if needed and returns the address of the exported function `name`. Throws.
 void *LibraryFunction(const char *name);
+// The same for a function the library may lack: nullptr when it, or the library, is missing.
+void *OptionalLibraryFunction(const char *name) noexcept;
 
 // One tag per library function: its type as declared and its exported name.
 #define HAKOMI_UNZIP32_FUNCTION(Tag, Name)                                                         \
@@ -27,6 +29,8 @@ HAKOMI_UNZIP32_FUNCTION(FindFirst, UnZipFindFirst)
 HAKOMI_UNZIP32_FUNCTION(FindNext, UnZipFindNext)
 HAKOMI_UNZIP32_FUNCTION(CloseArchive, UnZipCloseArchive)
 HAKOMI_UNZIP32_FUNCTION(UnZipCommand, UnZip)
+HAKOMI_UNZIP32_FUNCTION(ReadAhead, UnZipReadAhead)
+HAKOMI_UNZIP32_FUNCTION(DropReadAhead, UnZipDropReadAhead)
 #undef HAKOMI_UNZIP32_FUNCTION
 
 // The library function of tag F, looked up once.
@@ -37,6 +41,15 @@ template <class F> typename F::Type Bound()
         address = reinterpret_cast<typename F::Type>(LibraryFunction(F::name));
     return address;
 }
+
+// The library's read-ahead, or nullptrs when the library has none or cannot be loaded: reading
+// ahead is then off, and the reader's own calls report a missing library. Call it on the thread
+// that makes the reader's calls; the functions found may then be called on any thread.
+struct ReadAheadFunctions {
+    ReadAhead::Type readAhead = nullptr;
+    DropReadAhead::Type drop = nullptr;
+};
+ReadAheadFunctions OptionalReadAhead() noexcept;
 
 // count + 1; the entry count is 32-bit and must not wrap.
 inline std::int32_t NextEntryCount(std::int32_t count)

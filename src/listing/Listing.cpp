@@ -1,20 +1,76 @@
 #include "Listing.h"
 
 #include <QMetaObject>
+#include <optional>
 
 #include "Class1.h"
 #include "FindZipFiles.h"
 #include "Module1.h"
-#include "Prefetch.h"
+#include "ReadAhead.h"
+#include "UnZip32Binding.h"
 
 namespace listing
 {
 
 namespace
 {
-// How many archives ahead of the listing the prefetcher may ask for.
-constexpr std::size_t kPrefetchAhead = 16;
+
+const ReadAheadCalls *g_testCalls = nullptr;
+ReadAheadLimits g_limits;
+
+// The archive library's read-ahead; no calls when it has none.
+ReadAheadCalls LibraryCalls()
+{
+    if (g_testCalls)
+        return *g_testCalls;
+    const archive::ReadAheadFunctions f = archive::OptionalReadAhead();
+    if (!f.readAhead)
+        return {};
+    return {f.readAhead, f.drop};
+}
+
+// Hands the archives the scan has appended since the last call to the read-ahead, started at
+// the first one, so that a share's round trips overlap from the start. The pool gets copies:
+// the list itself is only touched on this thread.
+class ReadAheadFeed
+{
+public:
+    void Update()
+    {
+        const Module1::StringList &list = *Module1::ArchiveList;
+        const std::size_t count = list.Count();
+        if (count == handed_)
+            return;
+        if (!pool_ && !off_) {
+            ReadAheadCalls calls = LibraryCalls();
+            off_ = !calls.fetch;
+            if (!off_)
+                pool_.emplace(std::move(calls), g_limits);
+        }
+        if (pool_)
+            for (std::size_t i = handed_ + 1; i <= count; ++i)
+                pool_->Add(list.Item(i));
+        handed_ = count;
+    }
+    void Reached(std::size_t i)
+    {
+        if (pool_)
+            pool_->Reached(i);
+    }
+
+private:
+    std::optional<ReadAheadPool> pool_;
+    bool off_ = false;
+    std::size_t handed_ = 0;
+};
+
 } // namespace
+
+void SetReadAheadForTesting(const ReadAheadCalls *calls, ReadAheadLimits limits)
+{
+    g_testCalls = calls;
+    g_limits = limits;
+}
 
 std::string DisplayPath(std::string_view path)
 {
@@ -28,9 +84,14 @@ bool ListFolder(const std::string &folder, platform::TreeNodes &nodes, RunView &
     ArchiveCount = 0;
     SkippedFolders.clear();
     bool stopped = false;
+    // For the whole run, the scan included; it stops when the run ends, however it ends.
+    ReadAheadFeed readAhead;
     {
         // A scan of a big or slow folder tree takes a while: the view keeps painting meanwhile.
-        discovery::ScopedFolderHook hook([&] { return !(stopped = !view.KeepGoing()); });
+        discovery::ScopedFolderHook hook([&] {
+            readAhead.Update();
+            return !(stopped = !view.KeepGoing());
+        });
         FindZipFiles(folder);
     }
     if (stopped || ArchiveCount <= 0)
@@ -55,9 +116,9 @@ bool ListFolder(const std::string &folder, platform::TreeNodes &nodes, RunView &
         // Each archive gets a fresh list made from the last one's buffers, so that the names of
         // a big archive are not paid for again in fresh memory at every archive after it.
         StringList reused;
-        TailPrefetcher prefetcher(*ArchiveList, kPrefetchAhead);
+        readAhead.Update();
         for (std::size_t i = 1; i <= n; ++i) {
-            prefetcher.Reached(i);
+            readAhead.Reached(i);
             reused.Clear();
             EntryNames.emplace(std::move(reused));
             const std::string_view path = ArchiveList->Item(i);

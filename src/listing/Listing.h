@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "ReadAhead.h"
 #include "TreeStore.h"
 
 namespace listing
@@ -43,5 +44,9 @@ inline constexpr const char *kRejectionText = "書庫じゃないよ！";
 // or the single rejection node. Returns false when the scan found no archive. The folders the
 // scan skipped are left in Module1::SkippedFolders.
 bool ListFolder(const std::string &folder, platform::TreeNodes &nodes, RunView &view);
+
+// Replaces the archive library's read-ahead and its limits in the runs that follow: calls
+// without a fetch turn it off, nullptr brings the library's back.
+void SetReadAheadForTesting(const ReadAheadCalls *calls, ReadAheadLimits limits = {});
 
 } // namespace listing

@@ -6,6 +6,7 @@
 
 #include "Class1.h"
 #include "Module1.h"
+#include "UnZip32Binding.h"
 #include "fake/FakeUnZip32.h"
 
 namespace
@@ -44,6 +45,8 @@ private slots:
             const QString error = ErrorOf([&] { reader.GetFile(0, "/a.zip"); });
             QVERIFY2(error.contains(LIBRARY) && error.contains("No such file"), qPrintable(error));
             QCOMPARE(ErrorOf([&] { reader.UnZipProc(0, command, output, 8); }), error);
+            // The read-ahead is only ever off: its look-up neither fails nor changes the error.
+            QVERIFY(!archive::OptionalReadAhead().readAhead && !archive::OptionalReadAhead().drop);
         }
     }
 #else
@@ -58,6 +61,8 @@ private slots:
         const auto calls =
             reinterpret_cast<decltype(&FakeUnZip32_Calls)>(::dlsym(library, "FakeUnZip32_Calls"));
         QVERIFY(setCheck && calls);
+        // A library without read-ahead lists as before, with read-ahead off.
+        QVERIFY(!archive::OptionalReadAhead().readAhead && !archive::OptionalReadAhead().drop);
         Class1 reader;
 
         setCheck(0);

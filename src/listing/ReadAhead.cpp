@@ -1,0 +1,209 @@
+#include "ReadAhead.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <string>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+namespace listing
+{
+
+namespace
+{
+// What a closing run waits at most for requests in flight: on a share that answers at all
+// they end in a few round trips.
+constexpr auto kStopGrace = std::chrono::milliseconds(250);
+// held[i] while archive i is being read.
+constexpr std::int64_t kReading = -2;
+} // namespace
+
+struct ReadAheadPool::Shared {
+    ReadAheadCalls calls;
+    ReadAheadLimits limits;
+    std::mutex mutex;
+    std::condition_variable work;    // for the workers: more to read, or stop
+    std::condition_variable changed; // for the owner: a read ended, or a worker did
+    std::deque<std::string> paths;   // in list order; elements stay put as more are added
+    std::vector<std::int64_t> held;  // per archive: bytes held, -1 none, or kReading
+    std::size_t next = 0;            // index of the next archive to read
+    std::size_t reached = 0;         // archives the listing has taken, from the first
+    std::int64_t heldBytes = 0;
+    std::size_t idle = 0; // workers not reading, including those not yet started
+    std::size_t live = 0;
+    std::vector<char> exited; // per worker, set as it leaves
+    bool stop = false;
+    // Only the owner touches these.
+    std::vector<std::thread> threads;
+
+    bool Ready() const
+    {
+        return next < paths.size() && next < reached + limits.archives && heldBytes < limits.bytes;
+    }
+
+    static void Work(std::shared_ptr<Shared> s, std::size_t id);
+};
+
+void ReadAheadPool::Shared::Work(std::shared_ptr<Shared> s, std::size_t id)
+{
+    std::unique_lock lock(s->mutex);
+    for (;;) {
+        s->work.wait(lock, [&] { return s->stop || s->Ready(); });
+        if (s->stop)
+            break;
+        const std::size_t i = s->next++;
+        const std::string &path = s->paths[i];
+        s->held[i] = kReading;
+        --s->idle;
+        // One waker per item, so that a wake-up never goes to all workers at once.
+        if (s->idle > 0 && s->Ready())
+            s->work.notify_one();
+        lock.unlock();
+
+        std::int64_t bytes = -1;
+        // A path with a NUL names another file; the listing refuses it without a read.
+        if (path.find('\0') == std::string::npos) {
+            try {
+                bytes = s->calls.fetch(path.c_str());
+            } catch (...) {
+                bytes = -1;
+            }
+        }
+
+        lock.lock();
+        ++s->idle;
+        s->held[i] = -1;
+        bool drop = false;
+        if (bytes >= 0) {
+            // Past the budget only the listing's very next archive is kept: the listing would
+            // hold that one in memory itself a moment later.
+            const bool next = i == s->reached;
+            drop = s->stop || i < s->reached || (!next && bytes > s->limits.bytes - s->heldBytes);
+            if (!drop) {
+                s->held[i] = bytes;
+                s->heldBytes += bytes;
+            }
+        }
+        s->changed.notify_all();
+        if (drop) {
+            lock.unlock();
+            try {
+                s->calls.drop(path.c_str());
+            } catch (...) {
+            }
+            lock.lock();
+        }
+    }
+    --s->idle;
+    --s->live;
+    s->exited[id] = 1;
+    s->changed.notify_all();
+}
+
+ReadAheadPool::ReadAheadPool(ReadAheadCalls calls, ReadAheadLimits limits)
+    : shared_(std::make_shared<Shared>())
+{
+    shared_->calls = std::move(calls);
+    shared_->limits = limits;
+}
+
+ReadAheadPool::~ReadAheadPool()
+{
+    Shared &s = *shared_;
+    std::vector<const std::string *> unused;
+    std::vector<char> exited;
+    {
+        std::unique_lock lock(s.mutex);
+        s.stop = true;
+        s.work.notify_all();
+        s.changed.wait_for(lock, kStopGrace, [&] { return s.live == 0; });
+        exited = s.exited;
+        // The archive the listing took last may not have been opened (the run ended by an
+        // error): its read is dropped with the ones never reached.
+        for (std::size_t i = s.reached > 0 ? s.reached - 1 : 0; i < s.held.size(); ++i)
+            if (s.held[i] >= 0 || i + 1 == s.reached)
+                unused.push_back(&s.paths[i]);
+    }
+    for (std::size_t id = 0; id < s.threads.size(); ++id) {
+        if (exited[id])
+            s.threads[id].join();
+        else
+            s.threads[id].detach(); // stuck in a read; it drops what it gets
+    }
+    for (const std::string *path : unused) {
+        try {
+            s.calls.drop(path->c_str());
+        } catch (...) {
+        }
+    }
+}
+
+void ReadAheadPool::startWorker()
+{
+    Shared &s = *shared_;
+    const std::size_t id = s.threads.size();
+    {
+        std::lock_guard lock(s.mutex);
+        s.exited.push_back(0);
+        ++s.idle;
+        ++s.live;
+    }
+    try {
+        s.threads.emplace_back(&Shared::Work, shared_, id);
+    } catch (const std::system_error &) {
+        // No thread to be had: the listing reads for itself.
+        std::lock_guard lock(s.mutex);
+        s.exited.pop_back();
+        --s.idle;
+        --s.live;
+    }
+}
+
+void ReadAheadPool::Add(std::string_view path)
+{
+    Shared &s = *shared_;
+    bool start = false;
+    {
+        std::lock_guard lock(s.mutex);
+        s.paths.emplace_back(path);
+        s.held.push_back(-1);
+        if (!s.Ready())
+            return;
+        // A worker more while there is more to read than idle workers to read it.
+        if (s.idle > 0)
+            s.work.notify_one();
+        start = s.paths.size() - s.next > s.idle && s.threads.size() < s.limits.requests;
+    }
+    if (start)
+        startWorker();
+}
+
+void ReadAheadPool::Reached(std::size_t i)
+{
+    Shared &s = *shared_;
+    if (i == 0)
+        return;
+    std::unique_lock lock(s.mutex);
+    if (i <= s.held.size()) {
+        s.changed.wait(lock, [&] { return s.held[i - 1] != kReading; });
+        // The listing's check and open take what is held.
+        if (s.held[i - 1] >= 0) {
+            s.heldBytes -= s.held[i - 1];
+            s.held[i - 1] = -1;
+        }
+    }
+    s.reached = i;
+    if (s.next < i)
+        s.next = i;
+    // Workers that ran out of room wait until half of it is free again, so that a listing of
+    // thousands of archives does not wake one per archive.
+    const bool roomy = s.next + s.limits.archives / 2 <= s.reached + s.limits.archives &&
+                       s.heldBytes <= s.limits.bytes / 2;
+    if (s.idle > 0 && roomy && s.Ready())
+        s.work.notify_one();
+}
+
+} // namespace listing

@@ -1,0 +1,365 @@
+// Reading archives ahead of the listing: it never changes what a run shows, whatever the files
+// do meanwhile, it keeps its bounds, and a run that stops does not wait for reads in flight.
+#include <QDir>
+#include <QTemporaryDir>
+#include <QTest>
+#include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <mutex>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "Listing.h"
+#include "ReadAhead.h"
+#include "TestArchives.h"
+#include "UnZip32Binding.h"
+
+using listing::ReadAheadCalls;
+using listing::ReadAheadLimits;
+using unzip32test::ArchiveOf;
+
+namespace
+{
+
+// Every call a run makes on the tree, one line each, for byte-for-byte comparison.
+class RecordingNodes : public platform::TreeNodes
+{
+public:
+    std::string calls;
+
+    void Clear() override { calls += "clear\n"; }
+    platform::NodeId Add(std::string_view relative, int relationship, std::string_view key,
+                         std::string_view text) override
+    {
+        calls += "add " + std::string(relative) + ' ' + std::to_string(relationship) + ' ' +
+                 std::string(key) + ' ' + std::string(text) + '\n';
+        return platform::NodeId(++count_);
+    }
+    std::size_t Count() const override { return count_; }
+    std::string_view Text(platform::NodeId) const override { return {}; }
+    void Select(platform::NodeId) override {}
+    void EnsureVisible(platform::NodeId node) override
+    {
+        calls += "visible " + std::to_string(node) + '\n';
+    }
+    void SetFocus() override {}
+    std::uint64_t Generation() const override { return 0; }
+
+private:
+    std::size_t count_ = 0;
+};
+
+// Calls a function after each archive once the fill has started; stops when it says so.
+class HookedView : public listing::RunView
+{
+public:
+    std::function<bool(int archive)> afterArchive;
+
+    void FillStarted() override { filling_ = true; }
+    bool KeepGoing() override { return !filling_ || !afterArchive || afterArchive(++listed_); }
+
+private:
+    bool filling_ = false;
+    int listed_ = 0;
+};
+
+// The library's read-ahead, with a count of the reads it holds.
+struct CountingLibrary {
+    std::atomic<int> held{0}; // reads held, but for the archives in "first"
+    ReadAheadCalls calls{[this](const char *path) {
+                             const std::int64_t bytes =
+                                 archive::OptionalReadAhead().readAhead(path);
+                             if (bytes >= 0 && !std::strstr(path, "/first/"))
+                                 ++held;
+                             return bytes;
+                         },
+                         [](const char *path) { archive::OptionalReadAhead().drop(path); }};
+};
+
+// A stand-in library that holds reads by path and can be made to block until released.
+struct FakeLibrary {
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::map<std::string, std::int64_t> held;
+    int inFlight = 0, maxInFlight = 0, calls = 0;
+    std::size_t maxHeld = 0;
+    std::int64_t heldBytes = 0, maxHeldBytes = 0;
+    std::vector<std::string> order;
+    bool gateOpen = true;
+    int openWhenInFlight = 0; // opens the gate once this many reads wait at it
+    std::int64_t size = 1000;
+
+    // Workers left stuck in a read may outlive the test's frame: they share the fake.
+    static ReadAheadCalls Calls(const std::shared_ptr<FakeLibrary> &library)
+    {
+        return {[library](const char *path) { return library->Fetch(path); },
+                [library](const char *path) { library->Drop(path); }};
+    }
+    std::int64_t Fetch(const char *path)
+    {
+        std::unique_lock lock(mutex);
+        order.push_back(path);
+        ++calls;
+        maxInFlight = std::max(maxInFlight, ++inFlight);
+        if (openWhenInFlight > 0 && inFlight >= openWhenInFlight)
+            gateOpen = true;
+        changed.notify_all();
+        changed.wait(lock, [&] { return gateOpen; });
+        --inFlight;
+        held[path] = size;
+        heldBytes += size;
+        maxHeldBytes = std::max(maxHeldBytes, heldBytes);
+        maxHeld = std::max(maxHeld, held.size());
+        changed.notify_all();
+        return size;
+    }
+    void Drop(const char *path)
+    {
+        std::lock_guard lock(mutex);
+        if (auto it = held.find(path); it != held.end()) {
+            heldBytes -= it->second;
+            held.erase(it);
+        }
+        changed.notify_all();
+    }
+    // What the listing's check and open of path take.
+    void Use(const std::string &path) { Drop(path.c_str()); }
+    bool WaitFor(const std::function<bool()> &done)
+    {
+        std::unique_lock lock(mutex);
+        return changed.wait_for(lock, std::chrono::seconds(20), done);
+    }
+};
+
+std::string ListWith(const QString &folder, const ReadAheadCalls *calls, ReadAheadLimits limits,
+                     const std::function<bool(int)> &afterArchive = {})
+{
+    listing::SetReadAheadForTesting(calls, limits);
+    RecordingNodes nodes;
+    HookedView view;
+    view.afterArchive = afterArchive;
+    listing::ListFolder(QFile::encodeName(folder).toStdString(), nodes, view);
+    listing::SetReadAheadForTesting(nullptr);
+    return nodes.calls;
+}
+
+const ReadAheadCalls kOff;
+
+int ThreadCount()
+{
+    return int(QDir("/proc/self/task").entryList(QDir::Dirs | QDir::NoDotAndDotDot).size());
+}
+
+// Writes bytes under a name that need not be text.
+bool WriteRaw(const QByteArray &path, const QByteArray &bytes)
+{
+    FILE *f = std::fopen(path.constData(), "wb");
+    if (!f)
+        return false;
+    const bool ok = std::fwrite(bytes.constData(), 1, std::size_t(bytes.size()), f) ==
+                    std::size_t(bytes.size());
+    return std::fclose(f) == 0 && ok;
+}
+
+} // namespace
+
+class TestReadAhead : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    // The library beside this program has read-ahead, and the binding finds it.
+    void initTestCase() { QVERIFY(archive::OptionalReadAhead().readAhead); }
+
+    // Over every damaged and misleading archive and over folder oddities, a run with archives
+    // read ahead makes the same calls on the tree as a run that reads one archive at a time,
+    // with room for everything and with room for almost nothing.
+    void sameTreeAsOneAtATime_data()
+    {
+        QTest::addColumn<int>("requests");
+        QTest::addColumn<qint64>("bytes");
+        QTest::addColumn<int>("archives");
+        QTest::newRow("roomy") << 32 << qint64(64) * 1024 * 1024 << 2048;
+        QTest::newRow("two requests, 4 KiB, 3 archives") << 2 << qint64(4096) << 3;
+    }
+    void sameTreeAsOneAtATime()
+    {
+        QFETCH(int, requests);
+        QFETCH(qint64, bytes);
+        QFETCH(int, archives);
+        QTemporaryDir dir;
+        QDir root(dir.path());
+        int n = 0;
+        for (const auto &c : unzip32test::AllCases()) {
+            const QString sub = QString("f%1").arg(n++ % 7);
+            root.mkpath(sub);
+            QVERIFY(
+                testsupport::WriteFile(root.filePath(sub + QString("/%1.zip").arg(n)), c.bytes));
+        }
+        QVERIFY(root.mkpath("folder.zip/inner.zip"));
+        QVERIFY(
+            testsupport::WriteFile(root.filePath("folder.zip/a.zip"), ArchiveOf({"in"}).Build()));
+        const QByteArray base = QFile::encodeName(dir.path());
+        QCOMPARE(::mkfifo(base + "/pipe.zip", 0600), 0);
+        QCOMPARE(::symlink(base + "/f0/1.zip", base + "/link.zip"), 0);
+        QCOMPARE(::symlink(base + "/missing", base + "/broken.zip"), 0);
+        QCOMPARE(::symlink(base, base + "/f1/loop"), 0);
+        QVERIFY(WriteRaw(base + "/bad\xff.zip", ArchiveOf({"x"}).Build()));
+
+        const std::string alone = ListWith(dir.path(), &kOff, {});
+        QVERIFY(alone.find(listing::RejectionText) != std::string::npos);
+        QVERIFY(alone.find("f00000") != std::string::npos);
+        CountingLibrary library;
+        const ReadAheadLimits limits{std::size_t(requests), bytes, std::size_t(archives)};
+        QCOMPARE(ListWith(dir.path(), &library.calls, limits), alone);
+        QVERIFY(library.held > 0);
+        // Names the folder's removal would not find.
+        ::unlink(base + "/f1/loop");
+        ::unlink(base + "/bad\xff.zip");
+    }
+
+    // Archives that change after they were read ahead and before the listing takes them are
+    // listed as they are then: the same calls on the tree as a run without read-ahead over the
+    // same changes.
+    void changesAfterReadAhead()
+    {
+        using Change = std::function<bool(const QString &path)>;
+        const QByteArray after = ArchiveOf({"after", "after/more"}).Build();
+        const std::vector<std::pair<const char *, Change>> changes = {
+            {"unchanged", [](const QString &) { return true; }},
+            {"truncated",
+             [](const QString &p) { return ::truncate(QFile::encodeName(p), 30) == 0; }},
+            {"rewritten", [&](const QString &p) { return testsupport::WriteFile(p, after); }},
+            {"replaced",
+             [&](const QString &p) {
+                 return testsupport::WriteFile(p + ".new", after) &&
+                        ::rename(QFile::encodeName(p + ".new"), QFile::encodeName(p)) == 0;
+             }},
+            {"removed", [](const QString &p) { return QFile::remove(p); }},
+            {"fifo",
+             [](const QString &p) {
+                 return QFile::remove(p) && ::mkfifo(QFile::encodeName(p), 0600) == 0;
+             }},
+            {"folder", [](const QString &p) { return QFile::remove(p) && QDir().mkdir(p); }},
+        };
+        QTemporaryDir dir;
+        QDir root(dir.filePath("run"));
+        std::string runs[2];
+        for (int withReadAhead = 0; withReadAhead < 2; ++withReadAhead) {
+            root.removeRecursively();
+            // The subfolder's archive is listed first, before the others change.
+            QVERIFY(root.mkpath("first"));
+            QVERIFY(testsupport::WriteFile(root.filePath("first/a.zip"), ArchiveOf({"a"}).Build()));
+            for (const auto &[name, change] : changes)
+                QVERIFY(testsupport::WriteFile(root.filePath(QString(name) + ".zip"),
+                                               ArchiveOf({"before", name}).Build()));
+            CountingLibrary library;
+            bool changed = false;
+            runs[withReadAhead] =
+                ListWith(root.path(), withReadAhead ? &library.calls : &kOff, {}, [&](int archive) {
+                    if (archive != 1)
+                        return true;
+                    // Every other archive is held before any of them changes.
+                    for (int i = 0; withReadAhead && library.held < int(changes.size()) && i < 2000;
+                         ++i)
+                        QTest::qWait(10);
+                    changed = !withReadAhead || library.held == int(changes.size());
+                    for (const auto &[name, change] : changes)
+                        if (!change(root.filePath(QString(name) + ".zip")))
+                            changed = false;
+                    return true;
+                });
+            QVERIFY(changed);
+        }
+        QCOMPARE(runs[1], runs[0]);
+        QVERIFY(runs[0].find("after/more") != std::string::npos);
+    }
+
+    // Reads overlap up to the limit and no further, hold no more archives and bytes than
+    // allowed (beyond the reads in flight), read no archive twice, and what was held and not
+    // taken is dropped when the listing ends.
+    void keepsItsBounds_data()
+    {
+        QTest::addColumn<int>("requests");
+        QTest::addColumn<int>("archives");
+        QTest::addColumn<int>("bytes");
+        QTest::addColumn<int>("inFlight");
+        QTest::newRow("by requests") << 4 << 1000 << 1000000 << 4;
+        QTest::newRow("by archives") << 8 << 5 << 1000000 << 5;
+        QTest::newRow("by bytes") << 8 << 1000 << 3500 << 8;
+    }
+    void keepsItsBounds()
+    {
+        QFETCH(int, requests);
+        QFETCH(int, archives);
+        QFETCH(int, bytes);
+        QFETCH(int, inFlight);
+        const auto library = std::make_shared<FakeLibrary>();
+        // The first reads wait for each other: the pool must overlap as many as it may.
+        library->gateOpen = false;
+        library->openWhenInFlight = inFlight;
+        const int n = 300;
+        {
+            listing::ReadAheadPool pool(FakeLibrary::Calls(library),
+                                        {std::size_t(requests), bytes, std::size_t(archives)});
+            for (int i = 1; i <= n; ++i)
+                pool.Add("a" + std::to_string(i));
+            QVERIFY(library->WaitFor([&] { return library->gateOpen; }));
+            for (int i = 1; i <= n / 2; ++i) {
+                pool.Reached(std::size_t(i));
+                library->Use("a" + std::to_string(i));
+            }
+        }
+        std::lock_guard lock(library->mutex);
+        QCOMPARE(library->maxInFlight, inFlight);
+        QVERIFY(library->maxHeld <= std::size_t(archives) + 1);
+        QVERIFY(library->maxHeldBytes <= bytes + requests * library->size);
+        QCOMPARE(library->inFlight, 0);
+        QVERIFY(library->held.empty());
+        std::vector<std::string> order = library->order;
+        std::sort(order.begin(), order.end());
+        QVERIFY(std::adjacent_find(order.begin(), order.end()) == order.end());
+    }
+
+    // A run stopped in the middle returns while reads are still stuck; once they return, what
+    // they got is dropped, not held for the rest of the process, and their threads end.
+    void stopsWithoutWaitingForStuckReads()
+    {
+        QTemporaryDir dir;
+        QVERIFY(QDir(dir.path()).mkpath("first"));
+        QVERIFY(testsupport::WriteFile(dir.filePath("first/a.zip"), ArchiveOf({"x"}).Build()));
+        for (int i = 0; i < 40; ++i)
+            QVERIFY(testsupport::WriteFile(dir.filePath(QString("%1.zip").arg(i)),
+                                           ArchiveOf({"x"}).Build()));
+        const auto library = std::make_shared<FakeLibrary>();
+        library->gateOpen = false;
+        ReadAheadCalls calls = FakeLibrary::Calls(library);
+        // The archive the listing takes first is answered; every other read hangs.
+        calls.fetch = [library](const char *path) -> std::int64_t {
+            if (std::strstr(path, "/first/"))
+                return -1;
+            return library->Fetch(path);
+        };
+        const int threads = ThreadCount();
+        ListWith(dir.path(), &calls, {8, std::int64_t(1) << 20, 100}, [&](int) {
+            library->WaitFor([&] { return library->inFlight == 8; });
+            return false;
+        });
+        {
+            std::unique_lock lock(library->mutex);
+            QCOMPARE(library->inFlight, 8);
+            library->gateOpen = true;
+            library->changed.notify_all();
+        }
+        QVERIFY(library->WaitFor([&] { return library->inFlight == 0 && library->held.empty(); }));
+        QCOMPARE(library->calls, 8);
+        QTRY_COMPARE_WITH_TIMEOUT(ThreadCount(), threads, 20000);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestReadAhead)
+#include "tst_readahead.moc"
