@@ -211,7 +211,7 @@ private slots:
         QVERIFY(WriteRaw(base + "/bad\xff.zip", ArchiveOf({"x"}).Build()));
 
         const std::string alone = ListWith(dir.path(), &kOff, {});
-        QVERIFY(alone.find(listing::RejectionText) != std::string::npos);
+        QVERIFY(alone.find(listing::kRejectionText) != std::string::npos);
         QVERIFY(alone.find("f00000") != std::string::npos);
         CountingLibrary library;
         const ReadAheadLimits limits{std::size_t(requests), bytes, std::size_t(archives)};
