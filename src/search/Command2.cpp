@@ -2,6 +2,7 @@
 
 #include <QEvent>
 #include <QPointer>
+#include <QWindow>
 
 #include "Dialog1.h"
 #include "Form1.h"
@@ -9,6 +10,23 @@
 
 namespace
 {
+
+// Stacking only: the window manager keeps the search window above the main window, whose
+// tree takes the focus at each find. The search window stays without an owner otherwise.
+void stackAbove(Dialog1 &window, Form1 &form)
+{
+    window.winId();
+    form.winId();
+    window.windowHandle()->setTransientParent(form.windowHandle());
+}
+
+// A window with a transient parent does not keep the program running; once the main window
+// is closed the search window stands on its own.
+void standAlone()
+{
+    if (Dialog1 *window = Dialog1::Loaded(); window && window->windowHandle())
+        window->windowHandle()->setTransientParent(nullptr);
+}
 
 // Watches the main window whose tree the search last took: once that window is closed or
 // destroyed, the search has no tree, while the search window may stay open on its own.
@@ -27,15 +45,19 @@ QPointer<MainWindowWatch> watch;
 // Dies with its window's children, before the tree is gone for good.
 MainWindowWatch::~MainWindowWatch()
 {
-    if (watch == this)
+    if (watch == this) {
         search::Engine().TreeGone();
+        standAlone();
+    }
 }
 
 bool MainWindowWatch::eventFilter(QObject *, QEvent *event)
 {
     // Closing hides the window for good; minimising hides it only spontaneously.
-    if (event->type() == QEvent::Hide && !event->spontaneous() && watch == this)
+    if (event->type() == QEvent::Hide && !event->spontaneous() && watch == this) {
         search::Engine().TreeGone();
+        standAlone();
+    }
     return false;
 }
 
@@ -59,6 +81,7 @@ void Command2_Click(Form1 &form)
         window = new Dialog1;
         window->Form_Load();
     }
+    stackAbove(*window, form);
     window->show();
     window->raise();
     window->activateWindow();

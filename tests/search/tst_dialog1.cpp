@@ -4,6 +4,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
 #include <memory>
@@ -147,7 +148,9 @@ private slots:
         QCOMPARE(f & Qt::WindowType_Mask, Qt::Dialog);
         QVERIFY(f & Qt::WindowCloseButtonHint);
         QVERIFY(!(f & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint)));
-        QVERIFY(!d.parent() && !d.windowHandle()->transientParent() && !d.isModal());
+        // No owner; only stacked above the main window.
+        QVERIFY(!d.parent() && !d.isModal());
+        QCOMPARE(d.windowHandle()->transientParent(), form_->windowHandle());
         QCOMPARE(Dialog1::Value(d.CheckDistinction), 0);
         QCOMPARE(Dialog1::Value(d.CheckAllHalf), 0);
         QVERIFY(!d.OKButton->isDefault() && !d.CancelButton->isDefault());
@@ -262,9 +265,14 @@ private slots:
             tree.Add({}, 0, "R1", "b.zip");
             tree.Add("R1", TreeNodes::tvwChild, {}, "ba");
         } else if (event == "close" || event == "destroy") {
+            // The search window outlives the main window, and keeps the program running.
+            QSignalSpy lastClosed(qApp, &QGuiApplication::lastWindowClosed);
             form_->close();
             if (event == "destroy")
                 form_.reset();
+            QVERIFY(d.isVisible());
+            QVERIFY(!d.windowHandle()->transientParent());
+            QCOMPARE(lastClosed.count(), 0);
         }
         if (event.endsWith("command2")) {
             QCOMPARE(&open(), &d); // brought forward, not loaded again
