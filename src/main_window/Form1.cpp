@@ -5,11 +5,13 @@
 #include <QPushButton>
 #include <QScreen>
 #include <cmath>
+#include <optional>
 
 #include "ProgressBar.h"
 #include "TreeView.h"
 #include "Twips.h"
 #include "Unhandled.h"
+#include "WindowFrame.h"
 
 namespace main_window
 {
@@ -81,17 +83,42 @@ void Form1::SetListFunction(ListFunction list)
 void Form1::Form_Load()
 {
     ProgressBar->SetVisible(false);
-    const QScreen *screen = this->screen();
-    const QRect whole = screen->geometry();
+    // The frame is asked for before the window shows, so that it opens where it belongs.
+    const std::optional<QMargins> frame = platform::FrameExtents(this);
+    frameKnown_ = frame.has_value();
+    Centre(frame.value_or(QMargins()));
+}
+
+void Form1::Centre(const QMargins &frame)
+{
+    const QRect whole = screen()->geometry();
     const double dpiX = platform::LogicalDpiX(this);
     const double dpiY = platform::LogicalDpiY(this);
-    const QRect outer = frameGeometry();
+    const QSize outer = size().grownBy(frame);
     const long left = main_window::CentredPosition(platform::PixelsToTwips(whole.width(), dpiX),
                                                    platform::PixelsToTwips(outer.width(), dpiX));
     const long top = main_window::CentredPosition(platform::PixelsToTwips(whole.height(), dpiY),
                                                   platform::PixelsToTwips(outer.height(), dpiY));
-    move(whole.left() + platform::TwipsToPixels(double(left), dpiX),
-         whole.top() + platform::TwipsToPixels(double(top), dpiY));
+    // The client area goes inside the frame's place.
+    setGeometry(whole.left() + platform::TwipsToPixels(double(left), dpiX) + frame.left(),
+                whole.top() + platform::TwipsToPixels(double(top), dpiY) + frame.top(), width(),
+                height());
+}
+
+bool Form1::event(QEvent *event)
+{
+    // A window manager that did not tell the frame beforehand: centred again, once, when the
+    // frame shows.
+    if (!frameKnown_ && event->type() == QEvent::Move && isVisible()) {
+        const QRect outer = frameGeometry();
+        if (outer.size() != size()) {
+            frameKnown_ = true;
+            const QRect inner = geometry();
+            Centre(QMargins(inner.left() - outer.left(), inner.top() - outer.top(),
+                            outer.right() - inner.right(), outer.bottom() - inner.bottom()));
+        }
+    }
+    return QWidget::event(event);
 }
 
 void Form1::Command1_Click()

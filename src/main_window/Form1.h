@@ -2,6 +2,7 @@
 // search it.
 #pragma once
 
+#include <QMargins>
 #include <QWidget>
 #include <functional>
 #include <string>
@@ -56,6 +57,9 @@ public:
                                             listing::RunView &view)>;
     void SetListFunction(ListFunction list);
 
+    // Places the window so that its outer size, the client area grown by frame, is centred.
+    void Centre(const QMargins &frame);
+
     // True from the chooser's close to the end of the run's work.
     bool Listing() const { return listing_; }
 
@@ -65,11 +69,13 @@ public slots:
     void ListingRun();
 
 protected:
+    bool event(QEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
 
 private:
     ListFunction list_;
     bool listing_ = false;
+    bool frameKnown_ = true;
 
     void reportSkippedFolders();
 };
