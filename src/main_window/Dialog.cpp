@@ -87,6 +87,12 @@ Dialog::Dialog(QWidget *parent)
     connect(Drive1, &platform::DriveListBox::Change, this,
             app::Handler([this] { Drive1_Change(); }));
     connect(Dir1, &platform::DirListBox::Click, this, app::Handler([this] { Dir1_Click(); }));
+    // The drive list always names the drive that holds the open folder; quietly, so that
+    // this is not taken for a change of drive.
+    connect(Dir1, &platform::DirListBox::PathChange, this, [this] {
+        const QSignalBlocker quiet(Drive1);
+        Drive1->SetDriveOf(Dir1->Path());
+    });
     connect(OKButton, &QPushButton::clicked, this,
             app::Handler([this](bool) { OKButton_Click(); }));
     connect(CancelButton, &QPushButton::clicked, this,

@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QListWidget>
 #include <QMessageBox>
+#include <QMouseEvent>
 #include <QPointer>
 #include <QTest>
 #include <QTimer>
@@ -50,6 +51,25 @@ inline void ClickEntry(platform::DirListBox &dir, int listIndex)
     QListWidgetItem *item = dir.item(row);
     dir.scrollToItem(item);
     QTest::mouseClick(dir.viewport(), Qt::LeftButton, {}, dir.visualItemRect(item).center());
+}
+
+// Double-clicks it: the first click opens the folder, the second lands on whatever entry
+// has moved under the pointer.
+inline void DoubleClickEntry(platform::DirListBox &dir, int listIndex)
+{
+    const int row = dir.count() - dir.ListCount() + listIndex;
+    QListWidgetItem *item = dir.item(row);
+    dir.scrollToItem(item);
+    const QPoint at = dir.visualItemRect(item).center();
+    QWidget *viewport = dir.viewport();
+    QTest::mouseClick(viewport, Qt::LeftButton, {}, at);
+    // As the window system delivers it: the second press comes as a double click.
+    QMouseEvent second(QEvent::MouseButtonDblClick, at, viewport->mapToGlobal(at), Qt::LeftButton,
+                       Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(viewport, &second);
+    QMouseEvent release(QEvent::MouseButtonRelease, at, viewport->mapToGlobal(at), Qt::LeftButton,
+                        Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(viewport, &release);
 }
 
 // Sets the process's current folder for the life of the object.

@@ -266,6 +266,36 @@ private slots:
         QCOMPARE(Module1::SelectedFolder, drive + "/mid");
     }
 
+    void theDriveFollowsTheFolderAndADoubleClickOpensOneFolder()
+    {
+        QVERIFY(QDir(tmp_.path()).mkpath("top/mid/sub2/deeper"));
+        CurrentFolder cwd(at("top/mid"));
+        const std::string drive = Bytes(at("top"));
+        std::vector<std::string> drives, paths;
+        WhenChooserOpens([&](Dialog &d) {
+            d.Drive1->SetRoots({"/", drive});
+            const auto seen = [&] {
+                drives.push_back(d.Drive1->Drive());
+                paths.push_back(d.Dir1->Path());
+            };
+            ClickEntry(*d.Dir1, -1); // the open folder, read again
+            seen();
+            ClickEntry(*d.Dir1, -3); // above the drive's root
+            seen();
+            ClickEntry(*d.Dir1, 0); // the drive's root again
+            seen();
+            ClickEntry(*d.Dir1, 0);
+            DoubleClickEntry(*d.Dir1, 1); // "sub2", whose "deeper" then lies under the pointer
+            seen();
+            d.CancelButton->click();
+        });
+        Dialog().exec();
+        const std::string above = Bytes(tmp_.path());
+        QCOMPARE(paths,
+                 (std::vector<std::string>{drive + "/mid", above, drive, drive + "/mid/sub2"}));
+        QCOMPARE(drives, (std::vector<std::string>{drive, "/", drive, drive}));
+    }
+
     void cancelListsTheConfirmedFolderAgainAndEachOpeningStartsAfresh()
     {
         CurrentFolder cwd(at("top/mid"));

@@ -2,6 +2,7 @@
 
 #include <QFile>
 #include <QKeyEvent>
+#include <QMouseEvent>
 #include <QStyle>
 #include <QStyledItemDelegate>
 #include <algorithm>
@@ -203,6 +204,7 @@ void DirListBox::fill(const std::string &path, std::vector<std::string> subfolde
         addItem(item);
     }
     setCurrentRow(ancestors_);
+    emit PathChange();
 }
 
 int DirListBox::rowOf(int index) const
@@ -239,6 +241,22 @@ void DirListBox::keyPressEvent(QKeyEvent *event)
         return;
     }
     QListWidget::keyPressEvent(event);
+}
+
+void DirListBox::mouseDoubleClickEvent(QMouseEvent *event)
+{
+    secondClick_ = true;
+    event->accept();
+}
+
+void DirListBox::mouseReleaseEvent(QMouseEvent *event)
+{
+    if (secondClick_) {
+        secondClick_ = false;
+        event->accept();
+        return;
+    }
+    QListWidget::mouseReleaseEvent(event);
 }
 
 } // namespace platform

@@ -56,14 +56,21 @@ public:
 signals:
     // An entry was clicked, or Enter or Space pressed on it.
     void Click();
+    // Another folder is open, or the open one was read again.
+    void PathChange();
 
 protected:
     void keyPressEvent(QKeyEvent *event) override;
+    // The second click of a double click belongs to the first: the entry now under the
+    // pointer is another folder's, not the one the person aimed at.
+    void mouseDoubleClickEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
 
 private:
     std::string path_;
     std::vector<std::string> entries_; // ancestors from the root, the open folder, subfolders
     int ancestors_ = 0;
+    bool secondClick_ = false;
 
     int rowOf(int index) const;
     void fill(const std::string &path, std::vector<std::string> subfolders);

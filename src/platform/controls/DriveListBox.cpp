@@ -1,5 +1,6 @@
 #include "DriveListBox.h"
 
+#include <QDir>
 #include <QFile>
 #include <QSignalBlocker>
 #include <algorithm>
@@ -52,6 +53,21 @@ bool isPseudo(std::string_view type)
     return std::find(std::begin(kPseudo), std::end(kPseudo), type) != std::end(kPseudo);
 }
 
+bool isNetwork(std::string_view type)
+{
+    static const char *const network[] = {
+        "nfs",       "nfs4",  "cifs",       "smb3",        "smbfs",          "ceph", "afs",
+        "glusterfs", "davfs", "fuse.sshfs", "fuse.davfs2", "fuse.glusterfs", "9p",   "fuse.rclone",
+    };
+    return std::find(std::begin(network), std::end(network), type) != std::end(network);
+}
+
+// A disk, a partition or a volume of one; loop devices carry images (snaps among them).
+bool isBlockDevice(std::string_view source)
+{
+    return source.substr(0, 5) == "/dev/" && source.substr(0, 9) != "/dev/loop";
+}
+
 bool isMedia(const std::string &path)
 {
     return under(path, "/media") || under(path, "/run/media");
@@ -60,7 +76,8 @@ bool isMedia(const std::string &path)
 } // namespace
 
 std::vector<std::string> DriveRoots(std::string_view mountinfo,
-                                    const std::function<bool(const std::string &)> &isFolder)
+                                    const std::function<bool(const std::string &)> &isFolder,
+                                    const std::string &home)
 {
     std::vector<std::string> media, others;
     std::istringstream lines{std::string(mountinfo)};
@@ -76,15 +93,21 @@ std::vector<std::string> DriveRoots(std::string_view mountinfo,
             continue;
         const std::string point = unescape(f[4]);
         const std::string &type = *(dash + 1);
+        const std::string source = dash + 2 == f.end() ? std::string() : unescape(*(dash + 2));
         if (point.empty() || point[0] != '/' || point == "/")
             continue;
-        // A tmpfs that a person mounted at a folder of their own is real enough; the
-        // runtime's own mounts are not.
+        // A bind mount of a folder shows a folder that a drive already holds.
+        if (f[3] != "/")
+            continue;
         const bool system = isOrUnder(point, "/proc") || isOrUnder(point, "/sys") ||
                             isOrUnder(point, "/dev") ||
                             (isOrUnder(point, "/run") && !isMedia(point)) ||
                             under(point, "/snap") || under(point, "/var/lib/docker");
         if (system || isPseudo(type))
+            continue;
+        const bool drive = isMedia(point) || (!home.empty() && point == home) || isNetwork(type) ||
+                           isBlockDevice(source);
+        if (!drive)
             continue;
         if (!isFolder(point))
             continue;
@@ -111,10 +134,13 @@ void DriveListBox::Refresh()
     std::ifstream in("/proc/self/mountinfo", std::ios::binary);
     std::stringstream text;
     text << in.rdbuf();
-    SetRoots(DriveRoots(text.str(), [](const std::string &path) {
-        struct stat st;
-        return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-    }));
+    SetRoots(DriveRoots(
+        text.str(),
+        [](const std::string &path) {
+            struct stat st;
+            return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+        },
+        QFile::encodeName(QDir::homePath()).toStdString()));
 }
 
 void DriveListBox::SetRoots(const std::vector<std::string> &roots)

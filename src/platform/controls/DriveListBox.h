@@ -10,12 +10,15 @@
 namespace platform
 {
 
-// The roots to offer, from the text of /proc/self/mountinfo: "/" first, then removable
-// media (below /media and /run/media), then every other mount that is a real folder, each
-// group sorted. Pseudo file systems, kernel and runtime folders and snap images are left
-// out. isFolder says whether a mount point is a folder (a file can be mounted too).
+// The roots a person calls drives, from the text of /proc/self/mountinfo: "/" first, then
+// removable media (below /media and /run/media), then, sorted, the user's home when it is a
+// mount of its own and the mounts of real block devices and of network file systems. Left out:
+// pseudo and memory file systems, kernel and runtime folders, loop images, and bind mounts of
+// a folder (mountinfo names the folder a mount shows). isFolder says whether a mount point is
+// a folder (a file can be mounted too).
 std::vector<std::string> DriveRoots(std::string_view mountinfo,
-                                    const std::function<bool(const std::string &)> &isFolder);
+                                    const std::function<bool(const std::string &)> &isFolder,
+                                    const std::string &home = {});
 
 class DriveListBox : public QComboBox
 {

@@ -19,9 +19,9 @@ std::string bytes(const QString &s)
 
 // A mountinfo line for a mount point (already escaped) of a file-system type.
 std::string mount(int id, const std::string &point, const std::string &type,
-                  const std::string &source = "none")
+                  const std::string &source = "none", const std::string &root = "/")
 {
-    return std::to_string(id) + " 1 0:" + std::to_string(id) + " / " + point +
+    return std::to_string(id) + " 1 0:" + std::to_string(id) + " " + root + " " + point +
            " rw,relatime shared:" + std::to_string(id) + " - " + type + " " + source + " rw\n";
 }
 
@@ -56,20 +56,26 @@ private slots:
             << QStringList{"/", "/home"};
         QTest::newRow("removable media before other mounts, each sorted")
             << lines({mount(1, "/", "ext4"), mount(2, "/srv/nfs", "nfs4", "server:/x"),
-                      mount(3, "/run/media/ann/USB", "vfat", "/dev/sdb1"), mount(4, "/data", "xfs"),
+                      mount(3, "/run/media/ann/USB", "vfat", "/dev/sdb1"),
+                      mount(4, "/data", "xfs", "/dev/sdc1"),
                       mount(5, "/media/cd", "iso9660", "/dev/sr0")})
             << QStringList{"/", "/media/cd", "/run/media/ann/USB", "/data", "/srv/nfs"};
         QTest::newRow("escaped spaces and backslashes")
             << lines({mount(1, "/", "ext4"), mount(2, "/media/My\\040Disk", "exfat"),
-                      mount(3, "/mnt/a\\134b", "ext4")})
+                      mount(3, "/mnt/a\\134b", "ext4", "/dev/sdd1")})
             << QStringList{"/", "/media/My Disk", "/mnt/a\\b"};
         QTest::newRow("a mounted file is no folder, a mount seen twice is listed once")
-            << lines({mount(1, "/", "overlay"), mount(2, "/etc/hosts", "ext4"),
-                      mount(3, "/work", "ext4"), mount(4, "/work", "ext4")})
+            << lines({mount(1, "/", "overlay"), mount(2, "/etc/hosts", "ext4", "/dev/vda"),
+                      mount(3, "/work", "ext4", "/dev/vda"), mount(4, "/work", "ext4", "/dev/vda")})
             << QStringList{"/", "/work"};
-        QTest::newRow("a tmpfs a person mounted is real enough")
-            << lines({mount(1, "/", "ext4"), mount(2, "/scratch", "tmpfs")})
-            << QStringList{"/", "/scratch"};
+        QTest::newRow("no drives: memory, images, bind mounts of a folder; home on its own is")
+            << lines({mount(1, "/", "ext4", "/dev/sda1"), mount(2, "/scratch", "tmpfs", "tmpfs"),
+                      mount(3, "/mnt/sandbox/python", "tmpfs", "tools"),
+                      mount(4, "/opt/app", "squashfs", "/dev/loop3"),
+                      mount(5, "/srv/www", "ext4", "/dev/sda1", "/var/www"),
+                      mount(6, "/home/ann", "tmpfs", "tmpfs"),
+                      mount(7, "/mnt/share", "cifs", "//nas/share")})
+            << QStringList{"/", "/home/ann", "/mnt/share"};
         QTest::newRow("optional fields and garbage lines")
             << QString("1 0 8:1 / / rw master:1 propagate_from:2 - ext4 /dev/sda1 rw\nbroken line\n"
                        "2 1 8:2 / /home rw - ext4 /dev/sda2 rw\n3 1 8:3 / /nodash rw ext4\n")
@@ -80,7 +86,8 @@ private slots:
         QFETCH(QString, mountinfo);
         QFETCH(QStringList, roots);
         const auto found = platform::DriveRoots(
-            mountinfo.toStdString(), [](const std::string &p) { return p != "/etc/hosts"; });
+            mountinfo.toStdString(), [](const std::string &p) { return p != "/etc/hosts"; },
+            "/home/ann");
         QStringList got;
         for (const auto &r : found)
             got << QString::fromStdString(r);
