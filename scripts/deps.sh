@@ -8,6 +8,8 @@ if [ "${1:-run}" = test ]; then
   # libzip and unzip are the references the archive reader is tested against; clang builds
   # the fuzzers.
   packages+=(libzip-dev zip unzip python3 strace clang clang-format libclang-rt-14-dev libtsan2 util-linux git)
+  # Real windows under a window manager, driven by real input, and the screenshots.
+  packages+=(xvfb openbox x11-utils xdotool imagemagick)
 fi
 
 missing=()
