@@ -118,6 +118,7 @@ bool Form1::event(QEvent *event)
                             outer.right() - inner.right(), outer.bottom() - inner.bottom()));
         }
     }
+    platform::ShowFocus(this, event);
     return QWidget::event(event);
 }
 

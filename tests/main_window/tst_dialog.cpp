@@ -94,10 +94,11 @@ private slots:
     void opensAtTheCurrentFolderWithOkFocusedAndNoDefault()
     {
         CurrentFolder cwd(at("top/mid"));
-        bool okFocused = false, anyDefault = true;
+        bool okFocused = false, anyDefault = true, focusShows = false;
         std::string path, drive;
         WhenChooserOpens([&](Dialog &d) {
             okFocused = QApplication::focusWidget() == d.OKButton;
+            focusShows = d.testAttribute(Qt::WA_KeyboardFocusChange);
             anyDefault = d.OKButton->isDefault() || d.CancelButton->isDefault();
             path = d.Dir1->Path();
             drive = d.Drive1->Drive();
@@ -108,6 +109,7 @@ private slots:
         });
         Dialog().exec();
         QVERIFY(okFocused);
+        QVERIFY(focusShows); // the style draws the focus only with this
         QVERIFY(!anyDefault);
         QCOMPARE(path, Bytes(at("top/mid")));
         QVERIFY(path.compare(0, drive.size(), drive) == 0);

@@ -23,6 +23,12 @@ void PlainDialog::setVisible(bool visible)
     QDialog::setVisible(visible);
 }
 
+bool PlainDialog::event(QEvent *event)
+{
+    ShowFocus(this, event);
+    return QDialog::event(event);
+}
+
 void PlainDialog::keyPressEvent(QKeyEvent *event)
 {
     if (PressFocusedButton(this, event) || event->key() == Qt::Key_Escape) {

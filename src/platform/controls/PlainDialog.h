@@ -17,6 +17,7 @@ public:
     void setVisible(bool visible) override;
 
 protected:
+    bool event(QEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
 };
 

@@ -59,8 +59,6 @@ void ApplyLayout(QWidget *window, int clientWidth, int clientHeight,
     });
     for (std::size_t i = 1; i < order.size(); ++i)
         QWidget::setTabOrder(order[i - 1].control, order[i].control);
-    // The focus shows from the start, as in the platform's dialogs, not only after a key.
-    window->setAttribute(Qt::WA_KeyboardFocusChange);
     // The first control that takes the focus gets it when the window becomes active.
     for (const ControlPlace &p : order) {
         if (p.control->focusPolicy() != Qt::NoFocus) {
@@ -68,6 +66,13 @@ void ApplyLayout(QWidget *window, int clientWidth, int clientHeight,
             break;
         }
     }
+}
+
+void ShowFocus(QWidget *window, const QEvent *event)
+{
+    // Activation clears the cue before the window hears of it.
+    if (event->type() == QEvent::WindowActivate)
+        window->setAttribute(Qt::WA_KeyboardFocusChange);
 }
 
 bool PressFocusedButton(QWidget *window, QKeyEvent *event)

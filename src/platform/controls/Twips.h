@@ -4,6 +4,7 @@
 
 #include <initializer_list>
 
+class QEvent;
 class QKeyEvent;
 class QWidget;
 
@@ -34,6 +35,10 @@ struct ControlPlace {
 // Gives the window a fixed client area and its controls their places and tab order.
 void ApplyLayout(QWidget *window, int clientWidth, int clientHeight,
                  std::initializer_list<ControlPlace> places);
+
+// Called from a window's event handler: the control with the focus shows it from the moment
+// the window is active, as in the platform's dialogs, not only after a key was pressed.
+void ShowFocus(QWidget *window, const QEvent *event);
 
 // Enter or Return presses the focused push button and nothing else; returns whether the key
 // was taken. Windows here have no default button, so Enter elsewhere does nothing.
