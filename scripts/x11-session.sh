@@ -65,7 +65,7 @@ x11_program() {
 # x11_window TITLE-REGEX: the id of the visible window with that title, once it shows.
 x11_window() {
   local id
-  id=$(timeout 10 xdotool search --sync --onlyvisible --name "$1" 2>/dev/null | head -n 1) || true
+  id=$(timeout 30 xdotool search --sync --onlyvisible --name "$1" 2>/dev/null | head -n 1) || true
   [ -n "$id" ] || { echo "no window $1" >&2; return 1; }
   echo "$id"
 }
