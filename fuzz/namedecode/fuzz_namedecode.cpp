@@ -12,6 +12,7 @@
 
 #include "IcuCp932.h"
 #include "NameDecoder.h"
+#include "Utf8.h"
 
 namespace
 {
@@ -48,7 +49,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const size_t n = unzip32::DecodeEntryName(name, nameSize, extra.data(), extra.size(), out);
     if (n >= unzip32::kNameFieldSize || out[n] != '\0' || std::strlen(out) != n ||
         out[unzip32::kNameFieldSize] != 0x55 ||
-        !unzip32::IsStrictUtf8(reinterpret_cast<const unsigned char *>(out), n))
+        !utf8::IsStrict(reinterpret_cast<const unsigned char *>(out), n))
         __builtin_trap();
     bool clean;
     const size_t m = unzip32::DecodeCp932(name, nameSize, out, &clean);

@@ -5,6 +5,7 @@
 
 #include "Archives.h"
 #include "NameDecoder.h"
+#include "Utf8.h"
 
 namespace
 {
@@ -19,7 +20,7 @@ void CheckRecord(const EntryInfo &record, uint32_t index)
 {
     const size_t n = strnlen(record.szFileName, sizeof record.szFileName);
     Require(n < sizeof record.szFileName);
-    Require(unzip32::IsStrictUtf8(reinterpret_cast<const unsigned char *>(record.szFileName), n));
+    Require(utf8::IsStrict(reinterpret_cast<const unsigned char *>(record.szFileName), n));
     Require(strnlen(record.szAttribute, sizeof record.szAttribute) < sizeof record.szAttribute);
     Require(strnlen(record.szMode, sizeof record.szMode) < sizeof record.szMode);
     const uint32_t stored = uint32_t(record.data[20]) | uint32_t(record.data[21]) << 8 |

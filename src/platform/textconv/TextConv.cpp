@@ -12,6 +12,8 @@
 #include <unicode/uniset.h>
 #include <unicode/unistr.h>
 
+#include "Utf8.h"
+
 namespace platform
 {
 
@@ -48,7 +50,8 @@ public:
                 stage1_[c >> 8] = std::uint8_t(blocks_.size() / 256);
                 blocks_.resize(blocks_.size() + 256, 0);
             }
-            blocks_[stage1_[c >> 8] * 256u + (c & 0xFF)] = entry(out, utf8Length(c));
+            blocks_[stage1_[c >> 8] * 256u + (c & 0xFF)] =
+                entry(out, utf8::EncodedLength(char32_t(c)));
         }
         const std::int32_t ranges = supplementaryCandidates.getRangeCount();
         for (std::int32_t r = 0; r < ranges; ++r) {
@@ -58,7 +61,8 @@ public:
                 const icu::UnicodeString in(c);
                 const icu::UnicodeString out = convertOne(in);
                 if (out != in)
-                    supplementary_.push_back({char32_t(c), entry(out, utf8Length(c))});
+                    supplementary_.push_back(
+                        {char32_t(c), entry(out, utf8::EncodedLength(char32_t(c)))});
             }
         }
         for (std::size_t i = 0; i < 128; ++i) {
@@ -110,10 +114,6 @@ private:
     };
 
     static std::uint32_t length(std::uint32_t e) { return (e >> 24) & 0x7F; }
-    static std::size_t utf8Length(UChar32 c)
-    {
-        return c < 0x80 ? 1 : c < 0x800 ? 2 : c < 0x10000 ? 3 : 4;
-    }
 
     std::uint32_t entry(const icu::UnicodeString &out, std::size_t utf8Bytes)
     {
@@ -215,71 +215,6 @@ const Table *table(Conversion c)
     }
 }
 
-bool isTrail(unsigned char b, unsigned char lo = 0x80, unsigned char hi = 0xBF)
-{
-    return b >= lo && b <= hi;
-}
-
-// Decodes one code point at s[i] and advances i past it. An ill-formed sequence yields
-// U+FFFD and is consumed up to, not including, the first byte that breaks it.
-char32_t decodeUtf8Slow(const unsigned char *s, std::size_t n, std::size_t &i)
-{
-    const unsigned char b0 = s[i++];
-    if (b0 < 0x80)
-        return b0;
-    std::size_t need;
-    unsigned char lo = 0x80, hi = 0xBF;
-    char32_t c;
-    if (b0 >= 0xC2 && b0 <= 0xDF) {
-        need = 1;
-        c = b0 & 0x1F;
-    } else if (b0 >= 0xE0 && b0 <= 0xEF) {
-        need = 2;
-        c = b0 & 0x0F;
-        if (b0 == 0xE0)
-            lo = 0xA0;
-        else if (b0 == 0xED)
-            hi = 0x9F; // no encoded surrogates
-    } else if (b0 >= 0xF0 && b0 <= 0xF4) {
-        need = 3;
-        c = b0 & 0x07;
-        if (b0 == 0xF0)
-            lo = 0x90;
-        else if (b0 == 0xF4)
-            hi = 0x8F; // nothing above U+10FFFF
-    } else {
-        return kReplacement;
-    }
-    for (std::size_t k = 0; k < need; ++k) {
-        if (i >= n || !isTrail(s[i], lo, hi))
-            return kReplacement;
-        c = c << 6 | (s[i++] & 0x3F);
-        lo = 0x80;
-        hi = 0xBF;
-    }
-    return c;
-}
-
-// Well-formed two- and three-byte sequences, most of the non-ASCII text, without the checks
-// for where an ill-formed one ends.
-inline char32_t decodeUtf8(const unsigned char *s, std::size_t n, std::size_t &i)
-{
-    const unsigned char b0 = s[i];
-    if (b0 >= 0xC2 && b0 <= 0xDF && i + 1 < n && (s[i + 1] & 0xC0) == 0x80) {
-        const char32_t c = char32_t(b0 & 0x1F) << 6 | (s[i + 1] & 0x3F);
-        i += 2;
-        return c;
-    }
-    if (b0 >= 0xE1 && b0 <= 0xEF && b0 != 0xED && i + 2 < n && (s[i + 1] & 0xC0) == 0x80 &&
-        (s[i + 2] & 0xC0) == 0x80) {
-        const char32_t c =
-            char32_t(b0 & 0x0F) << 12 | char32_t(s[i + 1] & 0x3F) << 6 | (s[i + 2] & 0x3F);
-        i += 3;
-        return c;
-    }
-    return decodeUtf8Slow(s, n, i);
-}
-
 char16_t *putPlain(char32_t c, char16_t *out)
 {
     if (c < 0x10000) {
@@ -345,18 +280,18 @@ std::u16string_view ConvertUtf8(std::string_view s, Conversion c, std::u16string
             if (in[i] < 0x80)
                 *o++ = in[i++];
             else
-                o = putPlain(decodeUtf8(in, n, i), o);
+                o = putPlain(utf8::Decode(in, n, i), o);
         }
     } else if (t->AsciiSimple()) {
         while (i < n) {
             if (in[i] < 0x80)
                 *o++ = t->Ascii(in[i++]);
             else
-                o = t->Put(decodeUtf8(in, n, i), o);
+                o = t->Put(utf8::Decode(in, n, i), o);
         }
     } else {
         while (i < n)
-            o = t->Put(decodeUtf8(in, n, i), o);
+            o = t->Put(utf8::Decode(in, n, i), o);
     }
     return std::u16string_view(begin, std::size_t(o - begin));
 }
@@ -382,21 +317,8 @@ std::string ToUtf8(std::u16string_view s)
         } else if (c >= 0xD800 && c <= 0xDFFF) {
             c = kReplacement;
         }
-        if (c < 0x80) {
-            out += char(c);
-        } else if (c < 0x800) {
-            out += char(0xC0 | c >> 6);
-            out += char(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            out += char(0xE0 | c >> 12);
-            out += char(0x80 | (c >> 6 & 0x3F));
-            out += char(0x80 | (c & 0x3F));
-        } else {
-            out += char(0xF0 | c >> 18);
-            out += char(0x80 | (c >> 12 & 0x3F));
-            out += char(0x80 | (c >> 6 & 0x3F));
-            out += char(0x80 | (c & 0x3F));
-        }
+        char bytes[4];
+        out.append(bytes, std::size_t(utf8::Encode(c, bytes) - bytes));
     }
     return out;
 }

@@ -3,13 +3,11 @@
 #include <array>
 #include <cstring>
 #include <optional>
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 #include <unicode/ucnv.h>
 #include <unicode/ucnv_cb.h>
 #include <unicode/utf16.h>
 
+#include "Utf8.h"
 #include "ZipBytes.h"
 
 namespace unzip32
@@ -20,47 +18,6 @@ namespace
 
 constexpr size_t kMaxText = kNameFieldSize - 1;
 constexpr uint16_t kUnicodePathId = 0x7075;
-
-// Strict UTF-8 as a shift automaton: row b holds, for every state, the next state after
-// byte b, each 6 bits wide at the offset that is the state's own value. A byte then
-// costs a load, a shift and a mask, and no branch. The states: accept, reject, one or
-// two continuation bytes to go, and the four leads whose second byte has a narrower
-// range (E0: no overlongs, ED: no surrogates, F0: no overlongs, F4: not past U+10FFFF),
-// and F1..F3.
-enum : uint64_t { kAccept = 0, kReject = 6 };
-constexpr std::array<uint64_t, 256> MakeUtf8Dfa()
-{
-    enum { Accept, Reject, One, Two, AfterE0, AfterED, AfterF0, Three, AfterF4, States };
-    std::array<uint64_t, 256> table{};
-    for (int b = 0; b < 256; ++b) {
-        int next[States];
-        for (int &n : next)
-            n = Reject;
-        if (b < 0x80) {
-            next[Accept] = Accept;
-        } else if (b < 0xC0) {
-            next[One] = Accept;
-            next[Two] = One;
-            next[Three] = Two;
-            next[AfterE0] = b >= 0xA0 ? One : Reject;
-            next[AfterED] = b < 0xA0 ? One : Reject;
-            next[AfterF0] = b >= 0x90 ? Two : Reject;
-            next[AfterF4] = b < 0x90 ? Two : Reject;
-        } else if (b >= 0xC2 && b <= 0xDF) {
-            next[Accept] = One;
-        } else if (b >= 0xE0 && b <= 0xEF) {
-            next[Accept] = b == 0xE0 ? AfterE0 : b == 0xED ? AfterED : Two;
-        } else if (b >= 0xF0 && b <= 0xF4) {
-            next[Accept] = b == 0xF0 ? AfterF0 : b == 0xF4 ? AfterF4 : Three;
-        }
-        uint64_t row = 0;
-        for (int state = 0; state < States; ++state)
-            row |= uint64_t(next[state] * 6) << (state * 6);
-        table[size_t(b)] = row;
-    }
-    return table;
-}
-constexpr std::array<uint64_t, 256> kUtf8Dfa = MakeUtf8Dfa();
 
 // Slicing by eight: table k advances the CRC over a byte followed by k zero bytes.
 using CrcTables = std::array<std::array<uint32_t, 256>, 8>;
@@ -79,42 +36,6 @@ constexpr CrcTables MakeCrcTables()
     return t;
 }
 constexpr CrcTables kCrc = MakeCrcTables();
-
-// True when every byte is in 0x01..0x7F: most names are, and then they need neither the
-// search for a NUL nor the UTF-8 check. Blocks of 16 or 8 bytes, the last one
-// overlapping, rather than a loop per byte whose branches a short name keeps mispredicting.
-bool PlainAscii(const unsigned char *s, size_t n)
-{
-#if defined(__SSE2__)
-    if (n >= 16) {
-        const __m128i zero = _mm_setzero_si128();
-        __m128i bad = zero;
-        for (size_t i = 0; n - i > 16; i += 16) {
-            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(s + i));
-            bad = _mm_or_si128(bad, _mm_or_si128(v, _mm_cmpeq_epi8(v, zero)));
-        }
-        const __m128i last = _mm_loadu_si128(reinterpret_cast<const __m128i *>(s + n - 16));
-        bad = _mm_or_si128(bad, _mm_or_si128(last, _mm_cmpeq_epi8(last, zero)));
-        return _mm_movemask_epi8(bad) == 0;
-    }
-#endif
-    // Eight bytes at a time, the last eight overlapping; a zero byte shows up in
-    // (w - 0x01..01) & ~w, as does any byte of 0x80 or more, which fails anyway.
-    constexpr uint64_t ones = 0x0101010101010101ull, highs = 0x8080808080808080ull;
-    uint64_t bad = 0, w;
-    size_t i = 0;
-    if (n >= 8) {
-        for (; n - i > 8; i += 8) {
-            std::memcpy(&w, s + i, 8);
-            bad |= w | ((w - ones) & ~w);
-        }
-        std::memcpy(&w, s + n - 8, 8);
-        return ((bad | w | ((w - ones) & ~w)) & highs) == 0;
-    }
-    for (; i < n; ++i)
-        bad |= s[i] == 0 ? 0x80 : s[i];
-    return (bad & highs) == 0;
-}
 
 size_t BeforeNul(const unsigned char *s, size_t n)
 {
@@ -159,7 +80,7 @@ bool UnicodePath(const unsigned char *name, size_t nameSize, const unsigned char
                 return false;
             text = d + 5;
             textSize = BeforeNul(text, size - 5);
-            return textSize > 0 && IsStrictUtf8(text, textSize);
+            return textSize > 0 && utf8::IsStrict(text, textSize);
         }
         pos += size;
     }
@@ -169,20 +90,9 @@ bool UnicodePath(const unsigned char *name, size_t nameSize, const unsigned char
 // Appends c as UTF-8 if it fits in kMaxText bytes.
 bool PutBmp(char16_t c, char *field, size_t &out)
 {
-    const size_t len = c < 0x80 ? 1 : c < 0x800 ? 2 : 3;
-    if (out + len > kMaxText)
+    if (out + utf8::EncodedLength(c) > kMaxText)
         return false;
-    if (len == 1) {
-        field[out] = char(c);
-    } else if (len == 2) {
-        field[out] = char(0xC0 | c >> 6);
-        field[out + 1] = char(0x80 | (c & 0x3F));
-    } else {
-        field[out] = char(0xE0 | c >> 12);
-        field[out + 1] = char(0x80 | (c >> 6 & 0x3F));
-        field[out + 2] = char(0x80 | (c & 0x3F));
-    }
-    out += len;
+    out = size_t(utf8::Encode(c, field + out) - field);
     return true;
 }
 
@@ -364,37 +274,6 @@ uint32_t Crc32(const unsigned char *s, size_t n)
     return c ^ 0xFFFFFFFFu;
 }
 
-bool IsStrictUtf8(const unsigned char *s, size_t n)
-{
-    // ASCII and the three-byte characters whose second byte has the full range (most of
-    // Japanese) take a predictable branch each; every other character goes through the
-    // automaton, whose steps depend on each other and so cost a load's latency per byte.
-    for (size_t i = 0; i < n;) {
-        const unsigned char c = s[i];
-        if (c < 0x80) {
-            // Folder parts of a name are often plain ASCII: eight bytes at a time.
-            uint64_t w;
-            while (n - i >= 8 && (std::memcpy(&w, s + i, 8), (w & 0x8080808080808080ull) == 0))
-                i += 8;
-            if (i < n && s[i] < 0x80)
-                ++i;
-            continue;
-        }
-        if (((c >= 0xE1 && c <= 0xEC) || c >= 0xEE) && c <= 0xEF && n - i >= 3 &&
-            (s[i + 1] & 0xC0) == 0x80 && (s[i + 2] & 0xC0) == 0x80) {
-            i += 3;
-            continue;
-        }
-        uint64_t state = kAccept;
-        do
-            state = kUtf8Dfa[s[i++]] >> state & 63;
-        while (i < n && state != kAccept && state != kReject);
-        if (state != kAccept)
-            return false;
-    }
-    return true;
-}
-
 size_t DecodeEntryName(const unsigned char *name, size_t nameSize, const unsigned char *extra,
                        size_t extraSize, char *field)
 {
@@ -402,10 +281,11 @@ size_t DecodeEntryName(const unsigned char *name, size_t nameSize, const unsigne
     size_t textSize;
     if (extraSize >= 4 + 6 && UnicodePath(name, nameSize, extra, extraSize, text, textSize))
         return CopyWholeCharacters(text, textSize, field);
-    if (PlainAscii(name, nameSize))
+    // Most names are ASCII without a NUL, and need neither the search for one nor the check.
+    if (utf8::Span<utf8::Stops{.below = 1, .high = true}>(name, nameSize) == nameSize)
         return CopyWholeCharacters(name, nameSize, field);
     nameSize = BeforeNul(name, nameSize);
-    if (IsStrictUtf8(name, nameSize))
+    if (utf8::IsStrict(name, nameSize))
         return CopyWholeCharacters(name, nameSize, field);
     bool clean;
     const size_t size = DecodeCp932(name, nameSize, field, &clean);

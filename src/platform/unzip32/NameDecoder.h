@@ -32,9 +32,6 @@ size_t DecodeCp932(const unsigned char *s, size_t n, char *field, bool *clean = 
 // The fourth: s[0, n) read as code page 437, in the same form.
 size_t DecodeCp437(const unsigned char *s, size_t n, char *field);
 
-// UTF-8 without overlong forms, surrogates or code points past U+10FFFF.
-bool IsStrictUtf8(const unsigned char *s, size_t n);
-
 // The CRC-32 of the ZIP format (polynomial 0xEDB88320).
 uint32_t Crc32(const unsigned char *s, size_t n);
 

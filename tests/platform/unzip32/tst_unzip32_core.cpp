@@ -1,7 +1,6 @@
 // The library's parts on their own: the name decoder, pattern matching, and how the
 // directory reader reads.
 #include <QRandomGenerator>
-#include <QStringDecoder>
 #include <QTemporaryDir>
 #include <QTest>
 #include <fcntl.h>
@@ -13,6 +12,7 @@
 #include "CentralDirectory.h"
 #include "IcuCp932.h"
 #include "NameDecoder.h"
+#include "Utf8.h"
 #include "Wildcard.h"
 #include "ZipWriter.h"
 
@@ -25,13 +25,6 @@ namespace
 const unsigned char *Bytes(const QByteArray &b)
 {
     return reinterpret_cast<const unsigned char *>(b.constData());
-}
-
-bool QtAcceptsUtf8(const QByteArray &b)
-{
-    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    const QString s = decoder.decode(b);
-    return !decoder.hasError();
 }
 
 // Counts the reads the directory reader makes.
@@ -85,54 +78,6 @@ class TestUnZip32Core : public QObject
 {
     Q_OBJECT
 private slots:
-    void strictUtf8_data()
-    {
-        QTest::addColumn<QByteArray>("bytes");
-        QTest::addColumn<bool>("valid");
-        QTest::newRow("empty") << QByteArray() << true;
-        QTest::newRow("ascii, long") << QByteArray("abcdefghijklmnopqrstuvwxyz/0123456789") << true;
-        QTest::newRow("two bytes") << QByteArray("\xC3\xA9") << true;
-        QTest::newRow("three bytes") << QByteArray("\xE6\x97\xA5") << true;
-        QTest::newRow("four bytes") << QByteArray("\xF0\x9F\x98\x80") << true;
-        QTest::newRow("U+10FFFF") << QByteArray("\xF4\x8F\xBF\xBF") << true;
-        QTest::newRow("past U+10FFFF") << QByteArray("\xF4\x90\x80\x80") << false;
-        QTest::newRow("F5 lead") << QByteArray("\xF5\x80\x80\x80") << false;
-        QTest::newRow("overlong slash") << QByteArray("\xC0\xAF") << false;
-        QTest::newRow("overlong C1") << QByteArray("\xC1\xBF") << false;
-        QTest::newRow("overlong three") << QByteArray("\xE0\x80\xAF") << false;
-        QTest::newRow("overlong four") << QByteArray("\xF0\x80\x80\xAF") << false;
-        QTest::newRow("surrogate") << QByteArray("\xED\xA0\x80") << false;
-        QTest::newRow("last before surrogates") << QByteArray("\xED\x9F\xBF") << true;
-        QTest::newRow("lone continuation") << QByteArray("abcdefgh\x80") << false;
-        QTest::newRow("cut sequence at the end") << QByteArray("abc\xE6\x97") << false;
-        QTest::newRow("bad continuation") << QByteArray("\xE6\x41\xA5") << false;
-        QTest::newRow("cp932") << QByteArray("\x95\x5C") << false;
-        QTest::newRow("high byte after eight ascii") << QByteArray("12345678\xFF") << false;
-    }
-    void strictUtf8()
-    {
-        QFETCH(QByteArray, bytes);
-        QFETCH(bool, valid);
-        QCOMPARE(unzip32::IsStrictUtf8(Bytes(bytes), size_t(bytes.size())), valid);
-    }
-
-    // Qt's decoder is strict too: both must agree on any bytes.
-    void strictUtf8AgreesWithQt()
-    {
-        const uchar edges[] = {0x00, 0x41, 0x7F, 0x80, 0x8F, 0x90, 0x9F, 0xA0, 0xBF,
-                               0xC0, 0xC1, 0xC2, 0xDF, 0xE0, 0xE1, 0xEC, 0xED, 0xEE,
-                               0xEF, 0xF0, 0xF1, 0xF3, 0xF4, 0xF5, 0xFF};
-        QRandomGenerator random(8);
-        for (int round = 0; round < 200000; ++round) {
-            // Lengths around 16 and 32 cross the automaton's block boundary.
-            QByteArray b(int(random.bounded(round % 2 ? 6 : 40)), 'a');
-            for (char &c : b)
-                if (random.bounded(3) != 0)
-                    c = char(edges[random.bounded(int(sizeof edges))]);
-            QCOMPARE(unzip32::IsStrictUtf8(Bytes(b), size_t(b.size())), QtAcceptsUtf8(b));
-        }
-    }
-
     void crc32()
     {
         // The check value of CRC-32/ISO-HDLC, and the test writer's bitwise version at
@@ -203,9 +148,7 @@ private slots:
             const QByteArray got = Decode(name, extra);
             QVERIFY2(got != "<bad termination>", qPrintable(name.toHex()));
             QVERIFY(got.size() <= 512);
-            QVERIFY2(unzip32::IsStrictUtf8(Bytes(got), size_t(got.size())),
-                     qPrintable(name.toHex()));
-            QVERIFY(QtAcceptsUtf8(got));
+            QVERIFY2(utf8::IsStrict(Bytes(got), size_t(got.size())), qPrintable(name.toHex()));
         }
     }
 
