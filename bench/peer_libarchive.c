@@ -1,6 +1,6 @@
 /* Peer for the benchmark: every entry name of every archive below FOLDER, read with libarchive's
  * seekable ZIP reader (which reads the central directory, then every local header) in one
- * process, in the lister's order. Built by bench/run-bench against the yardstick's walk.h.
+ * process, in the lister's order. Built by bench/run-bench against bench/walk.h.
  * Output as the yardstick's: the archive's path, then TAB name per entry. */
 #include <archive.h>
 #include <archive_entry.h>
@@ -13,11 +13,11 @@ int main(int argc, char **argv)
         fprintf(stderr, "usage: peer_libarchive FOLDER\n");
         return 2;
     }
-    struct strlist zips = {0};
-    walk_zips(argv[1], &zips);
+    struct paths zips = {0};
+    find_archives(argv[1], &zips);
     unsigned long long entries = 0, bad = 0;
     for (size_t i = 0; i < zips.n; i++) {
-        out_archive(zips.v[i]);
+        emit_archive(zips.v[i]);
         struct archive *a = archive_read_new();
         archive_read_support_format_zip_seekable(a);
         long long n = 0;
@@ -28,21 +28,21 @@ int main(int argc, char **argv)
             while ((r = archive_read_next_header(a, &e)) == ARCHIVE_OK || r == ARCHIVE_WARN) {
                 const char *name = archive_entry_pathname(e);
                 if (name)
-                    out_entry(name, strlen(name));
+                    emit_entry(name, strlen(name));
                 n++;
             }
         }
         archive_read_free(a);
         if (n == 0) {
-            out_not_archive();
+            emit_not_archive();
             bad++;
         } else {
             entries += (unsigned long long)n;
         }
     }
-    out_flush();
+    emit_flush();
     fprintf(stderr, "peer_libarchive: archives=%zu entries=%llu not-archives-or-empty=%llu\n",
             zips.n, entries, bad);
-    strlist_free(&zips);
+    paths_free(&zips);
     return 0;
 }

@@ -22,7 +22,7 @@ private slots:
     void initTestCase()
     {
         if (QStandardPaths::findExecutable("zip").isEmpty())
-            QSKIP("Info-ZIP zip is needed to make the archives");
+            QFAIL("Info-ZIP zip is needed to make the archives (scripts/deps.sh test)");
         QVERIFY(dir_.isValid());
     }
     void getFile_data();

@@ -730,7 +730,7 @@ void TestFindZipFiles::unprivileged()
     const bool root = ::geteuid() == 0;
     const QString setpriv = QStandardPaths::findExecutable("setpriv");
     if (root && setpriv.isEmpty())
-        QSKIP("setpriv is needed to drop root's disregard of permissions");
+        QFAIL("setpriv is needed to drop root's disregard of permissions (scripts/deps.sh test)");
     const Fixture fixture;
     const QByteArray &base = fixture.root;
     QVERIFY(::chmod(base, 0755) == 0);

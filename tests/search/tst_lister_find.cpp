@@ -88,7 +88,7 @@ private slots:
     void initTestCase()
     {
         if (QStandardPaths::findExecutable("zip").isEmpty())
-            QSKIP("Info-ZIP zip is not installed");
+            QFAIL("Info-ZIP zip is not installed (scripts/deps.sh test)");
         QVERIFY(dir.isValid());
         const QDir root(dir.path());
         QVERIFY(root.mkpath("src") && root.mkpath("ガイド"));
