@@ -137,16 +137,26 @@ size_t HeaderSize(const unsigned char *p, size_t left)
 
 bool HeaderCursor::Next(CentralHeader &header)
 {
-    const unsigned char *p = data_ + pos_;
     const size_t left = size_ - pos_;
-    const size_t total = HeaderSize(p, left);
-    if (total == 0)
+    if (left < kCentralHeaderSize)
         return false;
+    const unsigned char *p = data_ + pos_;
+    if (!HasSignature(p, 1, 2))
+        return false;
+    const size_t nameSize = Le16(p + 28), extraSize = Le16(p + 30), commentSize = Le16(p + 32);
+    size_t total = kCentralHeaderSize + nameSize + extraSize + commentSize;
     header.fixed = p;
     header.name = p + kCentralHeaderSize;
-    header.nameSize = Le16(p + 28);
-    header.extra = header.name + header.nameSize;
-    header.extraSize = std::min<size_t>(Le16(p + 30), total - kCentralHeaderSize - header.nameSize);
+    header.nameSize = nameSize;
+    header.extra = header.name + nameSize;
+    header.extraSize = extraSize;
+    if (total > left) [[unlikely]] {
+        // The last header's lengths lie: it counts when its name lies inside.
+        if (kCentralHeaderSize + nameSize > left)
+            return false;
+        header.extraSize = std::min(extraSize, left - kCentralHeaderSize - nameSize);
+        total = left;
+    }
     pos_ += total;
     return true;
 }
@@ -337,7 +347,14 @@ bool CentralDirectory::Take(Scan &scan, uint64_t start, uint64_t end, uint64_t s
         return false;
     size_t pos = 0;
     uint64_t walked = 0;
-    for (;;) {
+    // All of it at hand, as for most archives: the cursor finds where the headers end.
+    if (have == extent) {
+        if (HeaderSize(data, have) == 0)
+            return false;
+        pos = have;
+        walked = 1;
+    }
+    while (pos < extent) {
         // The whole header, or at least its fixed part, must be at hand to judge it.
         size_t need = pos + kCentralHeaderSize;
         if (have - pos >= kCentralHeaderSize) {
@@ -353,7 +370,7 @@ bool CentralDirectory::Take(Scan &scan, uint64_t start, uint64_t end, uint64_t s
             need = pos + total;
         }
         if (have == extent) {
-            // The last header runs past the end: kept when its name lies inside.
+            // The last header's lengths lie: it counts when its name lies inside.
             if (const size_t rest = HeaderSize(data + pos, have - pos); rest > 0) {
                 pos += rest;
                 ++walked;

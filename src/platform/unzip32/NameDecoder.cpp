@@ -87,8 +87,8 @@ bool UnicodePath(const unsigned char *name, size_t nameSize, const unsigned char
     return false;
 }
 
-// Appends c as UTF-8 if it fits in kMaxText bytes.
-bool PutBmp(char16_t c, char *field, size_t &out)
+// Appends c as UTF-8 if it fits in kMaxText bytes. Inline: it runs once per character.
+[[gnu::always_inline]] inline bool PutBmp(char16_t c, char *field, size_t &out)
 {
     if (out + utf8::EncodedLength(c) > kMaxText)
         return false;
@@ -150,35 +150,19 @@ public:
     // tells whether every byte of s, also past the cut, belongs to a character.
     size_t Decode(const unsigned char *s, size_t n, char *field, bool &clean) const
     {
-        size_t out = 0;
-        bool full = false;
-        clean = true;
-        for (size_t i = 0; i < n;) {
-            char16_t c;
-            const uint8_t row = row_[s[i]];
-            if (row == 0) {
-                c = single_[s[i++]];
-            } else if (i + 1 == n) {
-                c = kReplacement; // cut after a lead byte
-                ++i;
-            } else {
-                c = pairs_[row - 1][s[i + 1]];
-                if (c == kLeadAlone) {
-                    c = kReplacement;
-                    ++i; // the second byte starts over
-                } else {
-                    i += 2;
-                }
+        size_t out = 0, i = 0;
+        bool bad = false;
+        while (i < n) {
+            const char16_t c = Next(s, n, i);
+            bad |= c == kReplacement;
+            if (!PutBmp(c, field, out)) {
+                while (i < n && !bad) // past the cut, only whether it all decodes
+                    bad = Next(s, n, i) == kReplacement;
+                break;
             }
-            if (c == kReplacement) {
-                clean = false;
-                if (full)
-                    break;
-            }
-            if (!full && !PutBmp(c, field, out))
-                full = true;
         }
         field[out] = '\0';
+        clean = !bad;
         return out;
     }
 
@@ -188,6 +172,25 @@ private:
     // over. No pair decodes to U+0000, since 0x00 is never a second byte.
     static constexpr char16_t kLeadAlone = 0;
     static constexpr int kMaxLeads = 64; // code page 932 has 60
+
+    // The character at s[i], i moved past it; U+FFFD for bytes that do not decode.
+    char16_t Next(const unsigned char *s, size_t n, size_t &i) const
+    {
+        const uint8_t row = row_[s[i]];
+        if (row == 0)
+            return single_[s[i++]];
+        if (i + 1 == n) {
+            ++i; // cut after a lead byte
+            return kReplacement;
+        }
+        const char16_t c = pairs_[row - 1][s[i + 1]];
+        if (c == kLeadAlone) {
+            ++i; // the second byte starts over
+            return kReplacement;
+        }
+        i += 2;
+        return c;
+    }
 
     // The one UTF-16 unit that all n bytes decode to, if that is what they do. Code page
     // 932 decodes to the BMP only, without surrogates.
