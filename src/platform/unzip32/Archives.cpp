@@ -209,6 +209,8 @@ bool LoadFile(const char *path, CentralDirectory &directory, struct stat &st)
     FileSource source(fd, uint64_t(st.st_size));
     const bool ok = directory.Load(source, tState.tail);
     close(fd);
+    if (!ok)
+        Recycle(directory); // a file that shrank while read may have left much behind
     return ok;
 }
 
