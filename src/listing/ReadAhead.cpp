@@ -19,6 +19,9 @@ namespace
 constexpr auto kStopGrace = std::chrono::milliseconds(250);
 // held[i] while archive i is being read.
 constexpr std::int64_t kReading = -2;
+// Reads that all come back fast, from the page cache, stop the read-ahead: the listing reads as
+// fast itself, and the workers would only take its processor.
+constexpr std::size_t kFastReadsToStop = 16;
 } // namespace
 
 struct ReadAheadPool::Shared {
@@ -36,12 +39,21 @@ struct ReadAheadPool::Shared {
     std::size_t live = 0;
     std::vector<char> exited; // per worker, set as it leaves
     bool stop = false;
+    bool slow = false; // a read took long: reads are round trips, more workers help
+    std::size_t fastReads = 0;
     // Only the owner touches these.
     std::vector<std::thread> threads;
 
     bool Ready() const
     {
         return next < paths.size() && next < reached + limits.archives && heldBytes < limits.bytes;
+    }
+
+    // Whether the owner should start a worker more.
+    bool WantsWorker() const
+    {
+        return Ready() && paths.size() - next > idle && threads.size() < limits.requests &&
+               (threads.empty() || slow);
     }
 
     static void Work(std::shared_ptr<Shared> s, std::size_t id);
@@ -63,6 +75,7 @@ void ReadAheadPool::Shared::Work(std::shared_ptr<Shared> s, std::size_t id)
             s->work.notify_one();
         lock.unlock();
 
+        const auto started = std::chrono::steady_clock::now();
         std::int64_t bytes = -1;
         // A path with a NUL names another file; the listing refuses it without a read.
         if (path.find('\0') == std::string::npos) {
@@ -73,7 +86,11 @@ void ReadAheadPool::Shared::Work(std::shared_ptr<Shared> s, std::size_t id)
             }
         }
 
+        const bool slow = std::chrono::steady_clock::now() - started >= s->limits.slowRead;
         lock.lock();
+        s->slow = s->slow || slow;
+        if (!slow)
+            ++s->fastReads;
         ++s->idle;
         s->held[i] = -1;
         bool drop = false;
@@ -108,6 +125,7 @@ ReadAheadPool::ReadAheadPool(ReadAheadCalls calls, ReadAheadLimits limits)
 {
     shared_->calls = std::move(calls);
     shared_->limits = limits;
+    shared_->slow = limits.slowRead.count() <= 0;
 }
 
 ReadAheadPool::~ReadAheadPool()
@@ -175,7 +193,7 @@ void ReadAheadPool::Add(std::string_view path)
         // A worker more while there is more to read than idle workers to read it.
         if (s.idle > 0)
             s.work.notify_one();
-        start = s.paths.size() - s.next > s.idle && s.threads.size() < s.limits.requests;
+        start = s.WantsWorker();
     }
     if (start)
         startWorker();
@@ -204,6 +222,10 @@ void ReadAheadPool::Reached(std::size_t i)
                        s.heldBytes <= s.limits.bytes / 2;
     if (s.idle > 0 && roomy && s.Ready())
         s.work.notify_one();
+    if (s.WantsWorker()) {
+        lock.unlock();
+        startWorker();
+    }
 }
 
 } // namespace listing

@@ -4,6 +4,7 @@
 // does not depend on it: the library reads again whatever changed or was not read ahead.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -25,6 +26,9 @@ struct ReadAheadLimits {
     std::size_t requests = 32;                   // workers, each with one request in flight
     std::int64_t bytes = std::int64_t(64) << 20; // held and not yet used by the listing
     std::size_t archives = 2048;                 // held and not yet used by the listing
+    // A second worker starts only once a read has taken this long, and the read-ahead stops when
+    // the first reads all take less: on a warm local disk the listing reads as fast itself.
+    std::chrono::microseconds slowRead{1000};
 };
 
 class ReadAheadPool

@@ -214,7 +214,7 @@ private slots:
         QVERIFY(alone.find(listing::kRejectionText) != std::string::npos);
         QVERIFY(alone.find("f00000") != std::string::npos);
         CountingLibrary library;
-        const ReadAheadLimits limits{std::size_t(requests), bytes, std::size_t(archives)};
+        const ReadAheadLimits limits{std::size_t(requests), bytes, std::size_t(archives), {}};
         QCOMPARE(ListWith(dir.path(), &library.calls, limits), alone);
         QVERIFY(library.held > 0);
         // Names the folder's removal would not find.
@@ -305,7 +305,7 @@ private slots:
         const int n = 300;
         {
             listing::ReadAheadPool pool(FakeLibrary::Calls(library),
-                                        {std::size_t(requests), bytes, std::size_t(archives)});
+                                        {std::size_t(requests), bytes, std::size_t(archives), {}});
             for (int i = 1; i <= n; ++i)
                 pool.Add("a" + std::to_string(i));
             QVERIFY(library->WaitFor([&] { return library->gateOpen; }));
@@ -345,7 +345,7 @@ private slots:
             return library->Fetch(path);
         };
         const int threads = ThreadCount();
-        ListWith(dir.path(), &calls, {8, std::int64_t(1) << 20, 100}, [&](int) {
+        ListWith(dir.path(), &calls, {8, std::int64_t(1) << 20, 100, {}}, [&](int) {
             library->WaitFor([&] { return library->inFlight == 8; });
             return false;
         });
