@@ -1,5 +1,6 @@
 // The few file-system calls the folder scan makes. The scan goes through this interface so that a
-// test can make a folder vanish, be replaced or fail at an exact point of the walk.
+// test can make a folder vanish, be replaced or fail at an exact point of the walk. The scan's
+// read-ahead threads call it too, at once.
 #pragma once
 
 #include <cstddef>
@@ -14,6 +15,10 @@ namespace discovery
 // Deeper trees reopen a folder from its nearest open ancestor when they need it again, so depth
 // is not bounded by this.
 inline constexpr int kMaxOpenFolders = 32;
+
+// Descriptors the scan's read-ahead holds at most besides those: folders read ahead and not yet
+// reached by the walk, and what its threads have open while they read.
+inline constexpr int kReadAheadDescriptors = 80;
 
 // Folders the scan may keep open under the process's current descriptor limit: fewer than
 // kMaxOpenFolders when the limit is low, but never fewer than three (the chosen folder, a
@@ -41,5 +46,9 @@ public:
 
 // Makes the scan read through reader (nullptr: the file system itself). Returns the previous one.
 DirectoryReader *SetDirectoryReaderForTesting(DirectoryReader *reader);
+
+// Makes the scan read folders ahead on that many threads (0: none; -1: as many as the descriptor
+// limit allows). Returns the previous setting.
+int SetReadAheadThreadsForTesting(int threads);
 
 } // namespace discovery

@@ -1,19 +1,27 @@
 #include "FindZipFiles.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <condition_variable>
 #include <cstdint>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <limits>
 #include <linux/magic.h>
+#include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
+#include <set>
 #include <stdexcept>
 #include <string_view>
 #include <sys/resource.h>
+#include <system_error>
+#include <thread>
 #include <unistd.h>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -155,20 +163,387 @@ bool IsZipName(std::string_view name)
            (tail[3] | 0x20) == 'p';
 }
 
+// An open folder, shared by the walk and the read-ahead, closed when its last holder lets go.
+class Handle
+{
+public:
+    Handle(DirectoryReader &reader, int fd) : reader_(reader), fd_(fd) {}
+    ~Handle() { reader_.Close(fd_); }
+    Handle(const Handle &) = delete;
+    Handle &operator=(const Handle &) = delete;
+    int Fd() const { return fd_; }
+
+private:
+    DirectoryReader &reader_;
+    const int fd_;
+};
+using HandlePtr = std::shared_ptr<Handle>;
+
+// What one enumeration of a folder found.
+struct Listing {
+    std::string folders; // subfolder names, each ended by NUL, in enumeration order
+    // What a link's status said each subfolder is (zero where the entry was a plain folder), in
+    // the order of `folders`; lets a folder met before be passed by without opening it.
+    std::vector<FolderId> folderIds;
+    std::string archives; // archive names, each ended by NUL, in enumeration order
+    int error = 0;        // the errno value that ended the enumeration early, or 0
+
+    void Clear()
+    {
+        folders.clear();
+        folderIds.clear();
+        archives.clear();
+        error = 0;
+    }
+    std::size_t Bytes() const
+    {
+        return folders.size() + archives.size() + folderIds.size() * sizeof(FolderId);
+    }
+};
+
+constexpr std::size_t kBufferSize = 64 * 1024;
+
+// Enumerates the open folder fd into out. A set stop ends it early, with nothing promised.
+void ReadListing(DirectoryReader &reader, int fd, char *buffer, Listing &out,
+                 const std::atomic<bool> *stop)
+{
+    out.Clear();
+    while (!(stop && stop->load(std::memory_order_relaxed))) {
+        const long filled = reader.ReadEntries(fd, buffer, kBufferSize);
+        if (filled == 0)
+            return;
+        if (filled < 0) {
+            out.error = errno;
+            return;
+        }
+        for (long offset = 0; offset < filled;) {
+            const auto *entry = reinterpret_cast<const struct dirent64 *>(buffer + offset);
+            offset += entry->d_reclen;
+            const char *name = entry->d_name;
+            // Hidden; also "." and "..".
+            if (name[0] == '.')
+                continue;
+            unsigned char type = entry->d_type;
+            FolderId id;
+            if (type == DT_LNK || type == DT_UNKNOWN) {
+                struct stat status;
+                // A broken link, or an entry gone since it was listed, is neither.
+                if (reader.Stat(fd, name, &status) != 0)
+                    continue;
+                type = S_ISDIR(status.st_mode)   ? DT_DIR
+                       : S_ISREG(status.st_mode) ? DT_REG
+                                                 : DT_UNKNOWN;
+                id = {status.st_dev, status.st_ino};
+            }
+            if (type == DT_DIR) {
+                out.folders.append(name, std::strlen(name) + 1);
+                out.folderIds.push_back(id);
+            } else if (type == DT_REG) {
+                const std::string_view view(name);
+                if (IsZipName(view))
+                    out.archives.append(name, view.size() + 1);
+            }
+        }
+    }
+}
+
+bool IsPseudoFileSystem(DirectoryReader &reader, int fd)
+{
+    struct statfs fs;
+    return reader.StatFsOpen(fd, &fs) == 0 && IsPseudoFileSystem(fs);
+}
+
+// A folder's place in the walk: the index of each folder on the way down among its parent's
+// subfolders. Keys in increasing order are the order in which the walk reaches folders.
+using Key = std::vector<std::uint32_t>;
+
+// A folder read ahead of the walk.
+struct FolderRead {
+    HandlePtr handle; // none when it has no subfolder to open below it
+    FolderId id;
+    // On a pseudo file system: asked where it lies on another device than its parent, else the
+    // parent's.
+    bool pseudoFs = false;
+    Listing listing;
+};
+
+// Folder reads made ahead of the walk by a few threads, in walk order, so that on a file share
+// many round trips are under way at once. Bounded in folders and bytes held. The walk stays the
+// only judge of what it enters: a folder it finds here not read, or read where the read-ahead
+// took another path to it first, it reads itself, so what the walk yields is the same.
+class ReadAhead
+{
+public:
+    static constexpr int kThreads = 8;
+    static constexpr std::size_t kFolders = 64;     // read or being read, not yet taken
+    static constexpr std::size_t kBytes = 16 << 20; // names held for the walk
+    // Each folder held may keep its descriptor; each thread holds its parent's and its own.
+    static_assert(kReadAheadDescriptors == kFolders + 2 * kThreads);
+
+    ReadAhead(DirectoryReader &reader, int threads) : reader_(reader)
+    {
+        try {
+            for (int i = 0; i < threads; ++i)
+                threads_.emplace_back([this] { Work(); });
+        } catch (const std::system_error &) {
+            // Fewer threads read ahead less; none leaves the walk to itself.
+        }
+    }
+    ReadAhead(const ReadAhead &) = delete;
+    ReadAhead &operator=(const ReadAhead &) = delete;
+
+    // A stop leaves no thread behind: each finishes the request it is in and ends.
+    ~ReadAhead()
+    {
+        std::map<Key, Entry> dropped;
+        {
+            std::lock_guard lock(mutex_);
+            stop_ = true;
+            dropped.swap(entries_);
+            pending_.clear();
+        }
+        work_.notify_all();
+        for (std::thread &t : threads_)
+            t.join();
+    }
+
+    // Offers the subfolders of a folder just read to the threads.
+    void Queue(const Key &key, const HandlePtr &handle, const FolderId &id, bool pseudo,
+               const Listing &listing)
+    {
+        std::lock_guard lock(mutex_);
+        QueueLocked(key, handle, id, pseudo, listing);
+    }
+
+    // The read of the folder at key, waiting while it is under way; none when the walk is to read
+    // it itself. Whatever lies before key in walk order is dropped: the walk has passed it.
+    std::optional<FolderRead> Take(const Key &key)
+    {
+        std::optional<FolderRead> read;
+        {
+            // Closed before the lock is let go, so that no thread opens more in their place.
+            std::vector<Entry> passed;
+            std::unique_lock lock(mutex_);
+            for (auto it = entries_.begin(); it != entries_.end() && it->first < key;) {
+                if (it->second.state == State::Reading) {
+                    it->second.passed = true;
+                    ++it;
+                    continue;
+                }
+                Forget(it->second);
+                pending_.erase(it->first);
+                passed.push_back(std::move(it->second));
+                it = entries_.erase(it);
+            }
+            auto it = entries_.find(key);
+            while (it != entries_.end() && it->second.state == State::Reading) {
+                done_.wait(lock);
+                it = entries_.find(key);
+            }
+            if (it != entries_.end()) {
+                if (it->second.state == State::Done)
+                    read = std::move(it->second.read);
+                Forget(it->second);
+                pending_.erase(it->first);
+                passed.push_back(std::move(it->second));
+                entries_.erase(it);
+            }
+            passed.clear();
+        }
+        work_.notify_all();
+        return read;
+    }
+
+private:
+    enum class State { Pending, Reading, Done, Failed };
+    struct Entry {
+        State state = State::Pending;
+        bool passed = false; // the walk went by while it was being read
+        std::weak_ptr<Handle> parent;
+        FolderId parentId;
+        bool parentPseudo = false;
+        std::string name;
+        FolderRead read;
+        std::size_t bytes = 0;
+    };
+
+    void Forget(const Entry &e)
+    {
+        if (e.state == State::Done) {
+            --held_;
+            bytes_ -= e.bytes;
+        }
+    }
+
+    // The folder at key is read by the walk or here, where no earlier path has reached it.
+    bool Claim(const FolderId &id, const Key &key)
+    {
+        auto [it, fresh] = seen_.try_emplace(id, key);
+        if (fresh)
+            return true;
+        if (it->second < key)
+            return false;
+        it->second = key;
+        return true;
+    }
+
+    void QueueLocked(const Key &key, const HandlePtr &handle, const FolderId &id, bool pseudo,
+                     const Listing &listing)
+    {
+        Claim(id, key);
+        if (!handle || stop_)
+            return;
+        Key child = key;
+        child.push_back(0);
+        std::size_t index = 0;
+        for (std::size_t at = 0; at < listing.folders.size(); ++index) {
+            const char *name = listing.folders.c_str() + at;
+            const std::size_t length = std::strlen(name);
+            at += length + 1;
+            child.back() = std::uint32_t(index);
+            const FolderId known = listing.folderIds[index];
+            // Reached before through another link: the walk will most likely pass it by.
+            if (known != FolderId() && seen_.count(known))
+                continue;
+            Entry e;
+            e.parent = handle;
+            e.parentId = id;
+            e.parentPseudo = pseudo;
+            e.name.assign(name, length);
+            if (entries_.emplace(child, std::move(e)).second)
+                pending_.insert(child);
+        }
+        work_.notify_all();
+    }
+
+    void Work()
+    {
+        std::unique_ptr<char[]> buffer(new char[kBufferSize]);
+        std::unique_lock lock(mutex_);
+        while (!stop_) {
+            if (pending_.empty() || held_ + reading_ >= kFolders || bytes_ >= kBytes) {
+                work_.wait(lock);
+                continue;
+            }
+            const Key key = *pending_.begin();
+            pending_.erase(pending_.begin());
+            Entry &e = entries_.at(key);
+            HandlePtr parent = e.parent.lock();
+            if (!parent) {
+                // The walk closed the folder above it to bound its descriptors.
+                e.state = State::Failed;
+                done_.notify_all();
+                continue;
+            }
+            e.state = State::Reading;
+            ++reading_;
+            const std::string name = e.name;
+            const FolderId parentId = e.parentId;
+            const bool parentPseudo = e.parentPseudo;
+            lock.unlock();
+
+            FolderRead read;
+            const bool ok = Read(*parent, name, parentId, parentPseudo, key, buffer.get(), read);
+            parent.reset();
+
+            lock.lock();
+            auto it = entries_.find(key);
+            if (it == entries_.end() || it->second.passed || stop_) {
+                if (it != entries_.end())
+                    entries_.erase(it);
+                read = FolderRead();
+            } else if (!ok) {
+                read = FolderRead();
+                it->second.state = State::Failed;
+            } else {
+                it->second.state = State::Done;
+                it->second.bytes = read.listing.Bytes();
+                ++held_;
+                bytes_ += it->second.bytes;
+                if (!read.listing.folders.empty())
+                    QueueLocked(key, read.handle, read.id, read.pseudoFs, read.listing);
+                it->second.read = std::move(read);
+            }
+            // Counted until its descriptors are closed or handed on.
+            --reading_;
+            done_.notify_all();
+        }
+    }
+
+    // Opens and enumerates name below parent; false where the walk is better left to try itself.
+    bool Read(const Handle &parent, const std::string &name, const FolderId &parentId,
+              bool parentPseudo, const Key &key, char *buffer, FolderRead &read)
+    {
+        const int fd = reader_.Open(parent.Fd(), name.c_str());
+        if (fd < 0)
+            return false;
+        read.handle = std::make_shared<Handle>(reader_, fd);
+        struct stat status;
+        if (reader_.StatOpen(fd, &status) != 0)
+            return false;
+        read.id = {status.st_dev, status.st_ino};
+        {
+            std::lock_guard lock(mutex_);
+            if (!Claim(read.id, key))
+                return false;
+        }
+        read.pseudoFs = parentPseudo;
+        if (read.id.device != parentId.device) {
+            read.pseudoFs = IsPseudoFileSystem(reader_, fd);
+            // Not to be entered: its entries are not needed.
+            if (read.pseudoFs || parentPseudo) {
+                read.handle.reset();
+                return true;
+            }
+        }
+        ReadListing(reader_, fd, buffer, read.listing, &stop_);
+        if (stop_)
+            return false;
+        if (read.listing.folders.empty())
+            read.handle.reset();
+        return true;
+    }
+
+    DirectoryReader &reader_;
+    std::mutex mutex_;
+    std::condition_variable work_; // something to read, or room to read it, or the stop
+    std::condition_variable done_; // a read ended
+    std::map<Key, Entry> entries_;
+    std::set<Key> pending_; // keys of the entries not yet taken by a thread
+    std::unordered_map<FolderId, Key, FolderIdHash> seen_; // earliest path that reached each
+    std::size_t held_ = 0;                                 // entries read and not yet taken
+    std::size_t reading_ = 0;                              // entries being read
+    std::size_t bytes_ = 0;
+    std::atomic<bool> stop_ = false;
+    std::vector<std::thread> threads_;
+};
+
+int g_readAheadThreads = -1;
+
+// Read-ahead threads for a run: none where descriptors are too few to hold folders ahead.
+int ReadAheadThreads()
+{
+    if (g_readAheadThreads >= 0)
+        return g_readAheadThreads;
+    struct rlimit limit;
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0)
+        return 0;
+    const rlim_t needed = kDescriptorsForOthers + kMaxOpenFolders + kReadAheadDescriptors;
+    return limit.rlim_cur == RLIM_INFINITY || limit.rlim_cur >= 2 * needed ? ReadAhead::kThreads
+                                                                           : 0;
+}
+
 // One folder of the branch being walked.
 struct Frame {
     std::size_t pathLength = 0; // this folder's working path, "/" included, is path_[0, pathLength)
     std::size_t nameOffset = 0; // this folder's name within its parent's `folders`
     FolderId id;
-    bool pseudo = false;        // on a pseudo file system
-    int fd = -1;                // -1 while closed to keep the number of open folders bounded
-    std::string folders;        // subfolder names, each ended by NUL, in enumeration order
+    bool pseudo = false; // on a pseudo file system
+    Key key;
+    HandlePtr handle; // none while closed to keep the number of open folders bounded
+    Listing listing;
     std::size_t nextFolder = 0; // offset of the next subfolder to walk
-    // What a link's status said each subfolder is (zero where the entry was a plain folder), in
-    // the order of `folders`; lets a folder met before be passed by without opening it.
-    std::vector<FolderId> folderIds;
     std::size_t nextFolderIndex = 0;
-    std::string archives; // archive names, each ended by NUL, in enumeration order
 };
 
 // The walk keeps an explicit stack of frames, so depth costs heap, not call stack.
@@ -186,15 +561,12 @@ public:
     explicit Walk(DirectoryReader &reader)
         : reader_(reader), buffer_(new char[kBufferSize]), maxOpen_(MaxOpenFolders())
     {
+        if (const int threads = ReadAheadThreads())
+            readAhead_.emplace(reader, threads);
     }
     Walk(const Walk &) = delete;
     Walk &operator=(const Walk &) = delete;
-    ~Walk()
-    {
-        for (std::size_t i = 0; i < depth_; ++i)
-            if (frames_[i].fd >= 0)
-                reader_.Close(frames_[i].fd);
-    }
+    ~Walk() { readAhead_.reset(); }
 
     void Run(const std::string &folder)
     {
@@ -212,12 +584,13 @@ public:
             Skip(folder, errno);
             return;
         }
+        key_.clear();
         Enter(fd, 0);
         while (depth_ > 0) {
             if (g_folderHook && !g_folderHook())
                 return;
             const std::size_t top = depth_ - 1;
-            if (frames_[top].nextFolder < frames_[top].folders.size())
+            if (frames_[top].nextFolder < frames_[top].listing.folders.size())
                 EnterNextSubfolder(top);
             else
                 Leave(top);
@@ -225,8 +598,6 @@ public:
     }
 
 private:
-    static constexpr std::size_t kBufferSize = 64 * 1024;
-
     void Skip(std::string_view path, int error)
     {
         Module1::SkippedFolders.push_back({std::string(path), error});
@@ -236,13 +607,14 @@ private:
     {
         Frame &f = frames_[parent];
         const std::size_t nameOffset = f.nextFolder;
-        const char *name = f.folders.c_str() + nameOffset;
+        const char *name = f.listing.folders.c_str() + nameOffset;
         const std::size_t nameLength = std::strlen(name);
         f.nextFolder += nameLength + 1;
+        const std::size_t index = f.nextFolderIndex++;
         path_.resize(f.pathLength);
         path_.append(name, nameLength);
 
-        const FolderId known = f.folderIds[f.nextFolderIndex++];
+        const FolderId known = f.listing.folderIds[index];
         if (known != FolderId()) {
             if (OnBranch(known)) {
                 ReportLoop(path_);
@@ -252,6 +624,15 @@ private:
                 return;
         }
 
+        key_ = f.key;
+        key_.push_back(std::uint32_t(index));
+        if (readAhead_) {
+            if (std::optional<FolderRead> read = readAhead_->Take(key_)) {
+                path_ += '/';
+                EnterRead(std::move(*read), nameOffset);
+                return;
+            }
+        }
         const int at = FolderFd(parent);
         if (at < 0) {
             Skip(path_, errno);
@@ -274,40 +655,70 @@ private:
                            : std::string_view(path_).substr(0, path_.size() - 1);
     }
 
-    // Takes over fd, the folder at path_ (which ends in "/"), unless it is already on the branch.
+    // Takes over fd, the folder at path_ (which ends in "/") and key_, and reads it unless it is
+    // not to be walked.
     void Enter(int fd, std::size_t nameOffset)
     {
+        HandlePtr handle = std::make_shared<Handle>(reader_, fd);
         struct stat status;
         if (reader_.StatOpen(fd, &status) != 0) {
             const int error = errno;
-            reader_.Close(fd);
+            handle.reset();
             Skip(Shown(), error);
             return;
         }
         const FolderId id{status.st_dev, status.st_ino};
+        const bool otherFs = depth_ == 0 || id.device != frames_[depth_ - 1].id.device;
+        Frame *f = Admit(id, otherFs && IsPseudoFileSystem(reader_, fd), nameOffset);
+        if (!f)
+            return;
+        f->handle = std::move(handle);
+        ++openCount_;
+        ReadListing(reader_, fd, buffer_.get(), f->listing, nullptr);
+        // What was read before a read error is kept; the folder is still reported.
+        if (f->listing.error)
+            Skip(depth_ == 1 ? std::string_view(*root_) : Shown(), f->listing.error);
+        if (readAhead_)
+            readAhead_->Queue(f->key, f->handle, f->id, f->pseudo, f->listing);
+    }
+
+    // The same for a folder read ahead.
+    void EnterRead(FolderRead read, std::size_t nameOffset)
+    {
+        Frame *f = Admit(read.id, read.pseudoFs, nameOffset);
+        if (!f)
+            return;
+        if (read.handle) {
+            MakeRoom(depth_ - 2);
+            f->handle = std::move(read.handle);
+            ++openCount_;
+        }
+        std::swap(f->listing, read.listing);
+        if (f->listing.error)
+            Skip(Shown(), f->listing.error);
+    }
+
+    // The new frame for the folder id at path_ and key_, or none where it is not to be walked.
+    // pseudoFs: whether it is on a pseudo file system, asked where its device is not its parent's.
+    Frame *Admit(const FolderId &id, bool pseudoFs, std::size_t nameOffset)
+    {
         // Walking into an ancestor again would never end: that is reported. A folder walked
         // before through another link has given all it has: it is passed by.
         if (OnBranch(id)) {
-            reader_.Close(fd);
             ReportLoop(Shown());
-            return;
+            return nullptr;
         }
-        if (visited_.count(id)) {
-            reader_.Close(fd);
-            return;
-        }
+        if (visited_.count(id))
+            return nullptr;
         // A pseudo file system is entered only as the chosen folder, and a walk inside one does
         // not leave it: its links reach every process's root and working folder.
-        bool pseudo = false;
-        if (depth_ == 0 || id.device != frames_[depth_ - 1].id.device) {
-            struct statfs fs;
-            pseudo = reader_.StatFsOpen(fd, &fs) == 0 && IsPseudoFileSystem(fs);
-            if (depth_ > 0 && (pseudo || frames_[depth_ - 1].pseudo)) {
-                reader_.Close(fd);
-                return;
-            }
-        } else {
-            pseudo = frames_[depth_ - 1].pseudo;
+        bool pseudo = pseudoFs;
+        if (depth_ > 0) {
+            const Frame &parent = frames_[depth_ - 1];
+            if (id.device == parent.id.device)
+                pseudo = parent.pseudo;
+            else if (pseudoFs || parent.pseudo)
+                return nullptr;
         }
         visited_.insert(id);
         if (depth_ == frames_.size())
@@ -317,57 +728,12 @@ private:
         f.nameOffset = nameOffset;
         f.id = id;
         f.pseudo = pseudo;
-        f.fd = fd;
-        f.folders.clear();
+        f.key = key_;
+        f.handle.reset();
+        f.listing.Clear();
         f.nextFolder = 0;
-        f.folderIds.clear();
         f.nextFolderIndex = 0;
-        f.archives.clear();
-        ++openCount_;
-        // What was read before a read error is kept; the folder is still reported.
-        if (const int error = ReadFolder(f))
-            Skip(depth_ == 1 ? std::string_view(*root_) : Shown(), error);
-    }
-
-    // 0, or the errno value that ended the enumeration early.
-    int ReadFolder(Frame &f)
-    {
-        char *const buffer = buffer_.get();
-        for (;;) {
-            const long filled = reader_.ReadEntries(f.fd, buffer, kBufferSize);
-            if (filled == 0)
-                return 0;
-            if (filled < 0)
-                return errno;
-            for (long offset = 0; offset < filled;) {
-                const auto *entry = reinterpret_cast<const struct dirent64 *>(buffer + offset);
-                offset += entry->d_reclen;
-                const char *name = entry->d_name;
-                // Hidden; also "." and "..".
-                if (name[0] == '.')
-                    continue;
-                unsigned char type = entry->d_type;
-                FolderId id;
-                if (type == DT_LNK || type == DT_UNKNOWN) {
-                    struct stat status;
-                    // A broken link, or an entry gone since it was listed, is neither.
-                    if (reader_.Stat(f.fd, name, &status) != 0)
-                        continue;
-                    type = S_ISDIR(status.st_mode)   ? DT_DIR
-                           : S_ISREG(status.st_mode) ? DT_REG
-                                                     : DT_UNKNOWN;
-                    id = {status.st_dev, status.st_ino};
-                }
-                if (type == DT_DIR) {
-                    f.folders.append(name, std::strlen(name) + 1);
-                    f.folderIds.push_back(id);
-                } else if (type == DT_REG) {
-                    const std::string_view view(name);
-                    if (IsZipName(view))
-                        f.archives.append(name, view.size() + 1);
-                }
-            }
-        }
+        return &f;
     }
 
     // The folder's own archives come after all of its subfolder trees.
@@ -375,10 +741,11 @@ private:
     {
         Frame &f = frames_[top];
         path_.resize(f.pathLength);
-        if (!f.archives.empty() && !Module1::ArchiveList)
+        const std::string &archives = f.listing.archives;
+        if (!archives.empty() && !Module1::ArchiveList)
             throw std::runtime_error("FindZipFiles: ArchiveList holds no list");
-        for (std::size_t at = 0; at < f.archives.size();) {
-            const char *name = f.archives.c_str() + at;
+        for (std::size_t at = 0; at < archives.size();) {
+            const char *name = archives.c_str() + at;
             const std::size_t length = std::strlen(name);
             at += length + 1;
             if (Module1::ArchiveCount == std::numeric_limits<std::int64_t>::max())
@@ -388,9 +755,8 @@ private:
             Module1::ArchiveList->Add(path_);
             path_.resize(f.pathLength);
         }
-        if (f.fd >= 0) {
-            reader_.Close(f.fd);
-            f.fd = -1;
+        if (f.handle) {
+            f.handle.reset();
             --openCount_;
         }
         --depth_;
@@ -402,30 +768,32 @@ private:
     int FolderFd(std::size_t i)
     {
         std::size_t open = i;
-        while (frames_[open].fd < 0)
+        while (!frames_[open].handle)
             --open; // the chosen folder is never closed
         for (std::size_t j = open + 1; j <= i; ++j) {
             MakeRoom(j - 1);
-            const int fd = OpenBelow(frames_[j - 1].fd,
-                                     frames_[j - 1].folders.c_str() + frames_[j].nameOffset, j - 1);
+            const int fd =
+                OpenBelow(frames_[j - 1].handle->Fd(),
+                          frames_[j - 1].listing.folders.c_str() + frames_[j].nameOffset, j - 1);
             if (fd < 0)
                 return -1;
+            HandlePtr handle = std::make_shared<Handle>(reader_, fd);
             struct stat status;
             if (reader_.StatOpen(fd, &status) != 0) {
                 const int error = errno;
-                reader_.Close(fd);
+                handle.reset();
                 errno = error;
                 return -1;
             }
             if (FolderId{status.st_dev, status.st_ino} != frames_[j].id) {
-                reader_.Close(fd);
+                handle.reset();
                 errno = ESTALE;
                 return -1;
             }
-            frames_[j].fd = fd;
+            frames_[j].handle = std::move(handle);
             ++openCount_;
         }
-        return frames_[i].fd;
+        return frames_[i].handle->Fd();
     }
 
     // A link back to an ancestor in the user's folders is worth a word; a pseudo file system is
@@ -449,9 +817,8 @@ private:
     bool CloseOne(std::size_t keep)
     {
         for (std::size_t i = 1; i < depth_; ++i) {
-            if (i != keep && frames_[i].fd >= 0) {
-                reader_.Close(frames_[i].fd);
-                frames_[i].fd = -1;
+            if (i != keep && frames_[i].handle) {
+                frames_[i].handle.reset();
                 --openCount_;
                 return true;
             }
@@ -492,7 +859,9 @@ private:
     int openCount_ = 0;
     std::unordered_set<FolderId, FolderIdHash> visited_;
     std::string path_;
+    Key key_; // the key of the folder being entered
     const std::string *root_ = nullptr;
+    std::optional<ReadAhead> readAhead_; // last: stopped before the frames close their folders
 };
 
 } // namespace
@@ -511,6 +880,13 @@ DirectoryReader *SetDirectoryReaderForTesting(DirectoryReader *reader)
 {
     DirectoryReader *previous = g_reader == &g_fileSystem ? nullptr : g_reader;
     g_reader = reader ? reader : &g_fileSystem;
+    return previous;
+}
+
+int SetReadAheadThreadsForTesting(int threads)
+{
+    const int previous = g_readAheadThreads;
+    g_readAheadThreads = threads;
     return previous;
 }
 

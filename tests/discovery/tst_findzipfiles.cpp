@@ -6,19 +6,23 @@
 #include <QTest>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <dirent.h>
 #include <fcntl.h>
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <mutex>
 #include <set>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
 #include <sys/sysmacros.h>
 #include <sys/un.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -32,6 +36,7 @@ namespace
 {
 
 // Reads the real file system, counts open folders and lets a test act or fail at an exact point.
+// The scan's read-ahead threads call it too: the hooks run one at a time, under its lock.
 class TestReader : public discovery::DirectoryReader
 {
 public:
@@ -44,9 +49,13 @@ public:
     QList<std::pair<dev_t, ino_t>> walked; // each folder whose entries were read
     int openNow = 0;
     int openMost = 0;
+    int readAhead = 0; // folders read on another thread than the test's
+
+    static bool OnTestThread() { return std::this_thread::get_id() == testThread; }
 
     int Open(int at, const char *name) override
     {
+        std::lock_guard lock(mutex_);
         opened << name;
         if (const int error = beforeOpen ? beforeOpen(name) : 0) {
             errno = error;
@@ -62,24 +71,32 @@ public:
     }
     long ReadEntries(int fd, void *buffer, std::size_t size) override
     {
-        auto &[name, calls] = names_[fd];
-        struct stat status;
-        if (calls == 0 && ::fstat(fd, &status) == 0)
-            walked.append({status.st_dev, status.st_ino});
-        const int call = calls++;
-        if (const int error = beforeRead ? beforeRead(name, call) : 0) {
-            errno = error;
-            return -1;
+        {
+            std::lock_guard lock(mutex_);
+            auto &[name, calls] = names_[fd];
+            struct stat status;
+            if (calls == 0 && ::fstat(fd, &status) == 0) {
+                walked.append({status.st_dev, status.st_ino});
+                readAhead += !OnTestThread();
+            }
+            const int call = calls++;
+            if (const int error = beforeRead ? beforeRead(name, call) : 0) {
+                errno = error;
+                return -1;
+            }
         }
         return DirectoryReader::ReadEntries(fd, buffer, size);
     }
     void Close(int fd) override
     {
+        std::lock_guard lock(mutex_);
         --openNow;
         DirectoryReader::Close(fd);
     }
 
 private:
+    static inline const std::thread::id testThread = std::this_thread::get_id();
+    std::mutex mutex_;
     std::map<int, std::pair<QByteArray, int>> names_;
 };
 
@@ -312,14 +329,18 @@ class TestFindZipFiles : public QObject
 private slots:
     void init()
     {
-        reader_ = TestReader();
-        discovery::SetDirectoryReaderForTesting(&reader_);
+        FreshReader();
+        oneAtATime_ = false;
     }
     void cleanup()
     {
         discovery::SetDirectoryReaderForTesting(nullptr);
-        QCOMPARE(reader_.openNow, 0);
-        QVERIFY(reader_.openMost <= discovery::kMaxOpenFolders);
+        discovery::SetReadAheadThreadsForTesting(-1);
+        QCOMPARE(reader_->openNow, 0);
+        if (oneAtATime_)
+            QCOMPARE(reader_->readAhead, 0);
+        QVERIFY(reader_->openMost <=
+                discovery::kMaxOpenFolders + (oneAtATime_ ? 0 : discovery::kReadAheadDescriptors));
     }
 
     void tree_data();
@@ -345,7 +366,20 @@ private slots:
     void folderHook();
 
 private:
-    TestReader reader_;
+    void FreshReader()
+    {
+        reader_ = std::make_unique<TestReader>();
+        discovery::SetDirectoryReaderForTesting(reader_.get());
+    }
+    // Makes the scans of this test read one folder at a time.
+    void OneAtATime()
+    {
+        discovery::SetReadAheadThreadsForTesting(0);
+        oneAtATime_ = true;
+    }
+
+    std::unique_ptr<TestReader> reader_;
+    bool oneAtATime_ = false;
 };
 
 void TestFindZipFiles::tree_data()
@@ -405,6 +439,7 @@ void TestFindZipFiles::tree()
     const QByteArray &root = fixture.root;
     QVERIFY(MakeTree(root, tree));
 
+    discovery::SetReadAheadThreadsForTesting(4);
     const Scan scan = RunScan(root);
     if (exactOrder)
         QCOMPARE(scan.archives, Prefixed(root, expected));
@@ -415,8 +450,16 @@ void TestFindZipFiles::tree()
     QCOMPARE(scan.skipped, Prefixed(root, skipped));
     QCOMPARE(scan.errors, QList<int>(skipped.size(), ELOOP));
     // Only folders are ever opened.
-    for (const QByteArray &name : reader_.opened)
+    for (const QByteArray &name : reader_->opened)
         QVERIFY2(!name.endsWith(".zip") || name == "old.zip", name);
+
+    // One folder at a time, the scan yields the very same.
+    OneAtATime();
+    reader_->readAhead = 0;
+    const Scan alone = RunScan(root);
+    QCOMPARE(alone.archives, scan.archives);
+    QCOMPARE(alone.skipped, scan.skipped);
+    QCOMPARE(alone.errors, scan.errors);
 }
 
 void TestFindZipFiles::chosenFolder_data()
@@ -449,7 +492,7 @@ void TestFindZipFiles::chosenFolder()
     const QByteArray &root = fixture.root;
     QVERIFY(MakeTree(root, {"f:x.zip", "d:sub", "f:sub/y.zip", "p:fifo"}));
     if (rootIsTemporary)
-        reader_.rootAlias = root;
+        reader_->rootAlias = root;
     folder.replace('$', root);
 
     const Scan scan = RunScan(folder);
@@ -465,15 +508,23 @@ void TestFindZipFiles::midWalk_data()
     QTest::addColumn<QByteArray>("fault");
     QTest::addColumn<Paths>("expected");
     QTest::addColumn<int>("error");
+    QTest::addColumn<bool>("ahead"); // the fault meets a read-ahead thread, not the walk
 
     const Paths others{"a/a.zip", "b/b.zip", "t.zip"};
-    QTest::newRow("vanishes") << QByteArray("remove") << others << ENOENT;
-    QTest::newRow("replaced by a file") << QByteArray("file") << others << ENOTDIR;
-    QTest::newRow("replaced by a FIFO") << QByteArray("fifo") << others << ENOTDIR;
-    QTest::newRow("path too long") << QByteArray("toolong") << others << ENAMETOOLONG;
-    QTest::newRow("read error at once") << QByteArray("eio0") << others << EIO;
-    QTest::newRow("read error after the entries")
-        << QByteArray("eio1") << others + Paths{"victim/in/i.zip", "victim/v.zip"} << EIO;
+    for (const bool ahead : {false, true}) {
+        const char *const tail = ahead ? " while read ahead" : "";
+        QTest::addRow("vanishes%s", tail) << QByteArray("remove") << others << ENOENT << ahead;
+        QTest::addRow("replaced by a file%s", tail)
+            << QByteArray("file") << others << ENOTDIR << ahead;
+        QTest::addRow("replaced by a FIFO%s", tail)
+            << QByteArray("fifo") << others << ENOTDIR << ahead;
+        QTest::addRow("path too long%s", tail)
+            << QByteArray("toolong") << others << ENAMETOOLONG << ahead;
+        QTest::addRow("read error at once%s", tail) << QByteArray("eio0") << others << EIO << ahead;
+        QTest::addRow("read error after the entries%s", tail)
+            << QByteArray("eio1") << others + Paths{"victim/in/i.zip", "victim/v.zip"} << EIO
+            << ahead;
+    }
 }
 
 void TestFindZipFiles::midWalk()
@@ -481,14 +532,27 @@ void TestFindZipFiles::midWalk()
     QFETCH(QByteArray, fault);
     QFETCH(Paths, expected);
     QFETCH(int, error);
+    QFETCH(bool, ahead);
     const Fixture fixture;
     const QByteArray &root = fixture.root;
     QVERIFY(MakeTree(root, {"d:a", "f:a/a.zip", "d:victim", "f:victim/v.zip", "d:victim/in",
                             "f:victim/in/i.zip", "d:b", "f:b/b.zip", "f:t.zip"}));
     const QByteArray victim = root + "/victim";
-    reader_.beforeOpen = [&](const QByteArray &name) {
+    std::atomic<bool> metAhead = false;
+    if (ahead)
+        discovery::SetReadAheadThreadsForTesting(4);
+    else
+        OneAtATime();
+    // The walk waits at its first step until a read-ahead thread has met the fault.
+    discovery::ScopedFolderHook hook([&] {
+        for (int i = 0; ahead && !metAhead && i < 1000; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        return true;
+    });
+    reader_->beforeOpen = [&](const QByteArray &name) {
         if (name != "victim")
             return 0;
+        metAhead = metAhead || !TestReader::OnTestThread();
         if (fault == "toolong")
             return ENAMETOOLONG;
         if (fault == "remove" || fault == "file" || fault == "fifo") {
@@ -499,11 +563,12 @@ void TestFindZipFiles::midWalk()
         }
         return 0;
     };
-    reader_.beforeRead = [&](const QByteArray &name, int call) {
+    reader_->beforeRead = [&](const QByteArray &name, int call) {
         return name == "victim" && fault == "eio" + QByteArray::number(call) ? EIO : 0;
     };
 
     const Scan scan = RunScan(root);
+    QCOMPARE(metAhead.load(), ahead);
     QCOMPARE(Sorted(scan.archives), Prefixed(root, expected));
     QCOMPARE(scan.skipped, Paths{victim});
     QCOMPARE(scan.errors, QList<int>{error});
@@ -521,6 +586,8 @@ void TestFindZipFiles::reopenAfterDeepBranch_data()
 void TestFindZipFiles::reopenAfterDeepBranch()
 {
     QFETCH(bool, replaceParent);
+    // The walk's own reopening, which read-ahead mostly spares it.
+    OneAtATime();
     const Fixture fixture;
     const QByteArray &root = fixture.root;
     Paths tree{"d:p"};
@@ -534,7 +601,7 @@ void TestFindZipFiles::reopenAfterDeepBranch()
     }
     QVERIFY(MakeTree(root, tree));
     bool replaced = false;
-    reader_.beforeOpen = [&](const QByteArray &name) {
+    reader_->beforeOpen = [&](const QByteArray &name) {
         if (replaceParent && name == "end" && !replaced) {
             replaced = true;
             ::rename(root + "/p", root + "/p.old");
@@ -546,7 +613,7 @@ void TestFindZipFiles::reopenAfterDeepBranch()
     };
 
     const Scan scan = RunScan(root);
-    QVERIFY(reader_.opened.count("p") > 1);
+    QVERIFY(reader_->opened.count("p") > 1);
     if (!replaceParent) {
         QCOMPARE(scan.archives.size(), 3);
         QCOMPARE(scan.archives, TwoPassScan(root));
@@ -620,13 +687,19 @@ void TestFindZipFiles::linkGraph()
     tree << "f:f" + QByteArray::number(levels) + "/t.zip";
     QVERIFY(MakeTree(root, tree));
 
-    const Scan scan = RunScan(root);
-    QCOMPARE(scan.count, 1);
-    QCOMPARE(scan.archives, TwoPassScan(root));
-    QCOMPARE(scan.skipped, Paths{});
-    QCOMPARE(reader_.walked.size(), levels + 2);
+    const Scan ahead = RunScan(root);
+    QCOMPARE(ahead.count, 1);
+    QCOMPARE(ahead.archives, TwoPassScan(root));
+    QCOMPARE(ahead.skipped, Paths{});
+
+    OneAtATime();
+    FreshReader();
+    const Scan alone = RunScan(root);
+    QCOMPARE(alone.archives, ahead.archives);
+    QCOMPARE(alone.skipped, Paths{});
+    QCOMPARE(reader_->walked.size(), levels + 2);
     // A link to a folder met before is known by its status, and not opened.
-    QVERIFY(reader_.opened.size() < 2 * (levels + 2));
+    QVERIFY(reader_->opened.size() < 2 * (levels + 2));
 }
 
 void TestFindZipFiles::pseudoFileSystem_data()
@@ -649,15 +722,22 @@ void TestFindZipFiles::pseudoFileSystem()
     struct stat chosen;
     QVERIFY(::stat(folder, &chosen) == 0);
 
-    const Scan scan = RunScan(folder);
-    QVERIFY(reader_.walked.size() > 10);
-    std::set<std::pair<dev_t, ino_t>> met;
-    for (const auto &id : reader_.walked) {
-        QCOMPARE(id.first, chosen.st_dev);
-        QVERIFY(met.insert(id).second);
+    for (const bool ahead : {true, false}) {
+        if (!ahead) {
+            OneAtATime();
+            FreshReader();
+        }
+        const Scan scan = RunScan(folder);
+        QVERIFY(reader_->walked.size() > 10);
+        std::set<std::pair<dev_t, ino_t>> met;
+        for (const auto &id : reader_->walked) {
+            QCOMPARE(id.first, chosen.st_dev);
+            // Read-ahead may read a folder by a later path before the walk comes by an earlier.
+            QVERIFY(met.insert(id).second || ahead);
+        }
+        // Its links to its own ancestors are how it is built, not a fault worth a word.
+        QVERIFY(!scan.errors.contains(ELOOP));
     }
-    // Its links to its own ancestors are how it is built, not a fault worth a word.
-    QVERIFY(!scan.errors.contains(ELOOP));
 }
 
 void TestFindZipFiles::lowDescriptorLimit_data()
@@ -786,6 +866,20 @@ void TestFindZipFiles::folderHook()
     // The hook goes with its scope.
     QCOMPARE(RunScan(root).count, 3);
     QCOMPARE(calls, 2);
+
+    // Stopped while reading ahead, the scan leaves no thread behind.
+    const auto threads = [] {
+        std::error_code error;
+        const std::filesystem::directory_iterator tasks("/proc/self/task", error);
+        return error ? -1 : int(std::distance(tasks, std::filesystem::directory_iterator()));
+    };
+    const int before = threads();
+    discovery::SetReadAheadThreadsForTesting(4);
+    {
+        discovery::ScopedFolderHook hook([] { return false; });
+        QCOMPARE(RunScan(root).count, 0);
+    }
+    QCOMPARE(threads(), before);
 }
 
 QTEST_GUILESS_MAIN(TestFindZipFiles)
