@@ -13,6 +13,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <optional>
 #include <set>
 #include <stdexcept>
@@ -226,6 +227,9 @@ void ReadListing(DirectoryReader &reader, int fd, char *buffer, Listing &out,
             unsigned char type = entry->d_type;
             FolderId id;
             if (type == DT_LNK || type == DT_UNKNOWN) {
+                // On a share each status is a round trip, and a folder may hold many links.
+                if (stop && stop->load(std::memory_order_relaxed))
+                    return;
                 struct stat status;
                 // A broken link, or an entry gone since it was listed, is neither.
                 if (reader.Stat(fd, name, &status) != 0)
@@ -443,7 +447,12 @@ private:
             lock.unlock();
 
             FolderRead read;
-            const bool ok = Read(*parent, name, parentId, parentPseudo, key, buffer.get(), read);
+            bool ok = false;
+            try {
+                ok = Read(*parent, name, parentId, parentPseudo, key, buffer.get(), read);
+            } catch (const std::bad_alloc &) {
+                // Left to the walk, which reports running out of memory as it does itself.
+            }
             parent.reset();
 
             lock.lock();
@@ -460,9 +469,14 @@ private:
                 it->second.bytes = read.listing.Bytes();
                 ++held_;
                 bytes_ += it->second.bytes;
-                if (!read.listing.folders.empty())
-                    QueueLocked(key, read.handle, read.id, read.pseudoFs, read.listing);
                 it->second.read = std::move(read);
+                const FolderRead &done = it->second.read;
+                try {
+                    if (!done.listing.folders.empty())
+                        QueueLocked(key, done.handle, done.id, done.pseudoFs, done.listing);
+                } catch (const std::bad_alloc &) {
+                    // What was not queued the walk reads itself.
+                }
             }
             // Counted until its descriptors are closed or handed on.
             --reading_;
