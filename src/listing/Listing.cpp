@@ -7,6 +7,7 @@
 #include "FindZipFiles.h"
 #include "Module1.h"
 #include "ReadAhead.h"
+#include "Rejection.h"
 #include "UnZip32Binding.h"
 
 namespace listing
@@ -83,6 +84,7 @@ bool ListFolder(const std::string &folder, platform::TreeNodes &nodes, RunView &
     ArchiveList.emplace();
     ArchiveCount = 0;
     SkippedFolders.clear();
+    RejectedArchives.clear();
     bool stopped = false;
     // For the whole run, the scan included; it stops when the run ends, however it ends.
     ReadAheadFeed readAhead;
@@ -132,6 +134,8 @@ bool ListFolder(const std::string &folder, platform::TreeNodes &nodes, RunView &
             key = "R" + std::to_string(i);
             const std::string text = view.ArchiveText(path);
             if (r < 1) {
+                if (const std::optional<int> why = RejectionReason(std::string(path)))
+                    RejectedArchives.push_back({std::string(path), *why});
                 nodes.Add({}, 0, key, text);
                 nodes.EnsureVisible(
                     nodes.Add(key, platform::TreeNodes::tvwChild, {}, kRejectionText));

@@ -42,7 +42,8 @@ inline constexpr const char *kRejectionText = "書庫じゃないよ！";
 // Scans folder and lists every archive found into nodes, as the main window's run does from
 // the new archive list on: archive nodes keyed "R" + i with their path, then the entry names
 // or the single rejection node. Returns false when the scan found no archive. The folders the
-// scan skipped are left in Module1::SkippedFolders.
+// scan skipped are left in Module1::SkippedFolders, the rejected archives that could not be
+// read or are empty in Module1::RejectedArchives.
 bool ListFolder(const std::string &folder, platform::TreeNodes &nodes, RunView &view);
 
 // Replaces the archive library's read-ahead and its limits in the runs that follow: calls

@@ -32,8 +32,10 @@ long CentredPosition(double screenSize, double windowSize);
 // its number.
 QString ErrorWords(int error);
 
-// The message that lists the folders a run could not read: how many, and the first few.
-QString SkippedFoldersMessage(const std::vector<Module1::SkippedFolder> &folders);
+// The message that lists the folders a run could not read, and the archives it could not read
+// or found empty: how many, and the first few of each.
+QString SkippedFoldersMessage(const std::vector<Module1::SkippedFolder> &folders,
+                              const std::vector<Module1::RejectedArchive> &archives = {});
 
 } // namespace main_window
 

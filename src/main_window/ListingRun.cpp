@@ -36,17 +36,36 @@ QString ErrorWords(int error)
     }
 }
 
-QString SkippedFoldersMessage(const std::vector<Module1::SkippedFolder> &folders)
+QString SkippedFoldersMessage(const std::vector<Module1::SkippedFolder> &folders,
+                              const std::vector<Module1::RejectedArchive> &archives)
 {
     constexpr std::size_t kShown = 5;
-    QString text = QStringLiteral("読み込めなかったフォルダーが %1 "
-                                  "個あります。これらのフォルダーの中は一覧にありません。\n")
-                       .arg(qulonglong(folders.size()));
-    for (std::size_t i = 0; i < folders.size() && i < kShown; ++i)
-        text += QStringLiteral("\n%1（%2）")
-                    .arg(platform::VisiblePath(folders[i].path), ErrorWords(folders[i].error));
-    if (folders.size() > kShown)
-        text += QStringLiteral("\nほか %1 個").arg(qulonglong(folders.size() - kShown));
+    QString text;
+    if (!folders.empty()) {
+        text = QStringLiteral("読み込めなかったフォルダーが %1 "
+                              "個あります。これらのフォルダーの中は一覧にありません。\n")
+                   .arg(qulonglong(folders.size()));
+        for (std::size_t i = 0; i < folders.size() && i < kShown; ++i)
+            text += QStringLiteral("\n%1（%2）")
+                        .arg(platform::VisiblePath(folders[i].path), ErrorWords(folders[i].error));
+        if (folders.size() > kShown)
+            text += QStringLiteral("\nほか %1 個").arg(qulonglong(folders.size() - kShown));
+    }
+    if (!archives.empty()) {
+        if (!text.isEmpty())
+            text += QStringLiteral("\n\n");
+        text += QStringLiteral("読み込めなかった書庫と空の書庫が %1 個あります。これらの書庫には"
+                               "「%2」と表示しています。\n")
+                    .arg(qulonglong(archives.size()))
+                    .arg(QString::fromUtf8(listing::kRejectionText));
+        for (std::size_t i = 0; i < archives.size() && i < kShown; ++i)
+            text += QStringLiteral("\n%1（%2）")
+                        .arg(platform::VisiblePath(archives[i].path),
+                             archives[i].error == 0 ? QStringLiteral("空の書庫です")
+                                                    : ErrorWords(archives[i].error));
+        if (archives.size() > kShown)
+            text += QStringLiteral("\nほか %1 個").arg(qulonglong(archives.size() - kShown));
+    }
     return text;
 }
 
@@ -207,10 +226,11 @@ void Form1::ListingRun()
 
 void Form1::reportSkippedFolders()
 {
-    if (Module1::SkippedFolders.empty())
+    if (Module1::SkippedFolders.empty() && Module1::RejectedArchives.empty())
         return;
-    QMessageBox box(QMessageBox::Warning, windowTitle(),
-                    main_window::SkippedFoldersMessage(Module1::SkippedFolders), QMessageBox::Ok,
-                    this);
+    QMessageBox box(
+        QMessageBox::Warning, windowTitle(),
+        main_window::SkippedFoldersMessage(Module1::SkippedFolders, Module1::RejectedArchives),
+        QMessageBox::Ok, this);
     box.exec();
 }

@@ -31,6 +31,7 @@ struct Archive {
 struct FakeList {
     std::vector<Archive> archives;
     std::vector<Module1::SkippedFolder> skipped;
+    std::vector<Module1::RejectedArchive> rejected;
     std::function<void(int archive)> inside;
     std::vector<std::string> folders;
     int listed = 0;
@@ -40,6 +41,7 @@ struct FakeList {
         folders.push_back(folder);
         listed = 0;
         Module1::SkippedFolders = skipped;
+        Module1::RejectedArchives = rejected;
         if (archives.empty())
             return false;
         view.SetProgressMax(float(archives.size()));
@@ -131,6 +133,7 @@ private slots:
     {
         Module1::SelectedFolder.clear();
         Module1::SkippedFolders.clear();
+        Module1::RejectedArchives.clear();
         list_ = FakeList{};
         form_ = std::make_unique<Form1>();
         form_->SetListFunction(std::ref(list_));
@@ -387,6 +390,38 @@ private slots:
                  qPrintable(text));
         for (int i = 1; i <= 7; ++i)
             QCOMPARE(text.contains(QStringLiteral("/data/鍵付き%1（").arg(i)), i <= 5);
+    }
+
+    // Archives that could not be read or are empty are named in the same one message, after
+    // the folders, with or without skipped folders.
+    void unreadableAndEmptyArchivesAreNamedWithTheSkippedFolders_data()
+    {
+        QTest::addColumn<bool>("withFolder");
+        QTest::newRow("archives only") << false;
+        QTest::newRow("folder and archives") << true;
+    }
+    void unreadableAndEmptyArchivesAreNamedWithTheSkippedFolders()
+    {
+        QFETCH(bool, withFolder);
+        list_.archives = someArchives(2, 1);
+        if (withFolder)
+            list_.skipped = {{"/data/鍵付き", EACCES}};
+        list_.rejected = {{"/data/a.zip", EACCES}, {"/data/b.zip", 0}, {"/data/c.zip", EIO}};
+        QStringList texts;
+        WhenOpen<QMessageBox>([&](QMessageBox &box) {
+            texts << box.text();
+            box.button(QMessageBox::Ok)->click();
+        });
+        runConfirmingTheCurrentFolder();
+        QCOMPARE(texts.size(), 1);
+        QStringList lines = texts[0].split(QLatin1Char('\n'));
+        QCOMPARE(lines.contains(QStringLiteral("/data/鍵付き（アクセスが拒否されました）")),
+                 withFolder);
+        QVERIFY2(texts[0].contains(QStringLiteral("書庫が 3 個")), qPrintable(texts[0]));
+        lines = lines.mid(lines.size() - 3);
+        QCOMPARE(lines, QStringList({QStringLiteral("/data/a.zip（アクセスが拒否されました）"),
+                                     QStringLiteral("/data/b.zip（空の書庫です）"),
+                                     QStringLiteral("/data/c.zip（読み取りエラー）")}));
     }
 
     // One line per folder: the path as it can be read, then the cause in Japanese words.

@@ -116,6 +116,42 @@ class Tree(unittest.TestCase):
             self.assertEqual(found, [b"9\t" + cases[7][0].encode(), "検索終了".encode(), b""])
 
 
+class Rejections(unittest.TestCase):
+    def test_unreadable_and_empty_archives_keep_their_node_and_say_why(self):
+        # Permission is only denied to someone other than root.
+        as_user = ["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"] \
+            if os.geteuid() == 0 else []
+        with tempfile.TemporaryDirectory() as d:
+            os.chmod(d, 0o755)
+            # A name that would clear the terminal and forge a line if it reached it raw.
+            loud = os.path.join(d, "x\x1b[2J\nhakomi-ls: done")
+            os.mkdir(loud)
+            make_zip(os.path.join(d, "good.zip"), ["in.txt"])
+            make_zip(os.path.join(loud, "locked.zip"), ["in.txt"])
+            os.chmod(os.path.join(loud, "locked.zip"), 0)
+            open(os.path.join(d, "empty.zip"), "w").close()
+            zipfile.ZipFile(os.path.join(d, "none.zip"), "w").close()
+            with open(os.path.join(d, "text.zip"), "w") as f:
+                f.write("not an archive")
+            # Reading a process's memory at offset 0 fails with EIO.
+            os.symlink("/proc/self/mem", os.path.join(d, "io.zip"))
+            locked = os.path.join(d, "locked")
+            os.mkdir(locked, 0)
+            r = subprocess.run(as_user + [LISTER, d], capture_output=True, timeout=120)
+            self.assertEqual(r.returncode, 0, r.stderr)
+            shown = d + "/x\\x1b[2J\\x0ahakomi-ls: done"
+            self.assertEqual(dict(parse_tree(r.stdout.decode())), {
+                d + "/good.zip": ["in.txt"], shown + "/locked.zip": [REJECTION],
+                d + "/empty.zip": [REJECTION], d + "/none.zip": [REJECTION],
+                d + "/text.zip": [REJECTION], d + "/io.zip": [REJECTION]})
+            self.assertEqual(sorted(r.stderr.decode().splitlines()), sorted([
+                "hakomi-ls: skipped %s/locked: Permission denied" % d,
+                "hakomi-ls: cannot read %s/locked.zip: Permission denied" % shown,
+                "hakomi-ls: %s/empty.zip: empty archive" % d,
+                "hakomi-ls: %s/none.zip: empty archive" % d,
+                "hakomi-ls: cannot read %s/io.zip: Input/output error" % d]))
+
+
 class NoSixteenBitLimits(unittest.TestCase):
     def test_forty_thousand_entries_in_one_archive(self):
         with tempfile.TemporaryDirectory() as d:

@@ -151,6 +151,14 @@ int main(int argc, char **argv)
     for (const auto &skipped : Module1::SkippedFolders)
         std::fprintf(stderr, "hakomi-ls: skipped %s: %s\n", lister::Escape(skipped.path).c_str(),
                      std::strerror(skipped.error));
+    for (const auto &archive : Module1::RejectedArchives) {
+        const std::string path = lister::Escape(archive.path);
+        if (archive.error == 0)
+            std::fprintf(stderr, "hakomi-ls: %s: empty archive\n", path.c_str());
+        else
+            std::fprintf(stderr, "hakomi-ls: cannot read %s: %s\n", path.c_str(),
+                         std::strerror(archive.error));
+    }
     if (find.wanted)
         printFinds(kept, find, out);
     if (!out.Flush()) {

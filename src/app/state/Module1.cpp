@@ -7,4 +7,5 @@ std::optional<StringList> ArchiveList;
 std::int64_t ArchiveCount = 0;
 std::optional<StringList> EntryNames;
 std::vector<SkippedFolder> SkippedFolders;
+std::vector<RejectedArchive> RejectedArchives;
 } // namespace Module1

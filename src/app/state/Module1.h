@@ -50,6 +50,13 @@ struct SkippedFolder {
     int error = 0;
 };
 
+// An archive that the reader rejected because the file could not be read (error: an errno
+// value) or is empty (error 0), rather than for what it holds.
+struct RejectedArchive {
+    std::string path;
+    int error = 0;
+};
+
 // The folder last confirmed in the folder chooser, as file-system bytes; empty until then.
 extern std::string SelectedFolder;
 // Paths (file-system bytes) of the archives found by the current listing run; nullopt = none.
@@ -60,5 +67,7 @@ extern std::int64_t ArchiveCount;
 extern std::optional<StringList> EntryNames;
 // Folders that the current listing run's scan had to skip, in the order met.
 extern std::vector<SkippedFolder> SkippedFolders;
+// Archives of the current listing run that could not be read or are empty, in list order.
+extern std::vector<RejectedArchive> RejectedArchives;
 
 } // namespace Module1
