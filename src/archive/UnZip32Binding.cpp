@@ -56,15 +56,13 @@ void *Library()
     if (!g_testPath.empty())
         return g_library = Load(g_testPath);
 
-    // Beside the program first, then the install's library folder, then the system's path. A
-    // file that is there but does not load is an error, not a reason to take another one.
+    // Beside the program first (the build tree), then the install's private library folder,
+    // then the program's RUNPATH and the system's path. A file that is there but does not load
+    // is an error, not a reason to take another one.
     std::vector<std::string> places;
     if (const std::string folder = ExecutableFolder(); !folder.empty()) {
         places.push_back(folder + kModule);
-#ifdef HAKOMI_LIBRARY_ARCHITECTURE
-        places.push_back(folder + "../lib/" HAKOMI_LIBRARY_ARCHITECTURE "/" + kModule);
-#endif
-        places.push_back(folder + "../lib/" + kModule);
+        places.push_back(folder + HAKOMI_PRIVATE_LIBDIR "/" + kModule);
     }
     for (const std::string &place : places)
         if (::access(place.c_str(), F_OK) == 0)

@@ -114,12 +114,15 @@ void TestUnZip32Real::installLayout_data()
     QTest::addColumn<QString>("libraryFolder"); // below the install root; empty: none there
     QTest::addColumn<bool>("found");
     QTest::newRow("beside the program") << "bin" << true;
-    QTest::newRow("multiarch library folder") << "lib/x86_64-linux-gnu" << true;
-    QTest::newRow("library folder") << "lib" << true;
+    QTest::newRow("private library folder") << HAKOMI_PRIVATE_LIBDIR << true;
+    // The library is the programs' own: public library folders are not looked in.
+    QTest::newRow("multiarch library folder") << "lib/x86_64-linux-gnu" << false;
+    QTest::newRow("library folder") << "lib" << false;
     QTest::newRow("nowhere") << "" << false;
 }
 
-// A copy of this test program, installed with the library in each place the program looks.
+// A copy of this test program, installed with the library in each place the program looks, and
+// in places it must not look.
 void TestUnZip32Real::installLayout()
 {
     QFETCH(QString, libraryFolder);
