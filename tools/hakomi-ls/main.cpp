@@ -145,7 +145,7 @@ int main(int argc, char **argv)
         listing::ListFolder(folder, nodes, view);
     } catch (const std::exception &e) {
         out.Flush();
-        std::fprintf(stderr, "hakomi-ls: %s\n", e.what());
+        std::fprintf(stderr, "hakomi-ls: %s\n", lister::Escape(e.what()).c_str());
         return 1;
     }
     for (const auto &skipped : Module1::SkippedFolders)
