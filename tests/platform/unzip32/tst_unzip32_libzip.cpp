@@ -334,7 +334,7 @@ private slots:
         QFETCH(QByteArray, bytes);
         const QString unzip = QStandardPaths::findExecutable("unzip");
         if (unzip.isEmpty())
-            QSKIP("unzip is not installed");
+            QFAIL("unzip is not installed; scripts/deps.sh test installs it");
         const QByteArray tag = QTest::currentDataTag();
         const QString path = dir_.filePath("case.zip");
         QVERIFY(testsupport::WriteFile(path, bytes));
