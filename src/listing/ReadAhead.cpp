@@ -22,6 +22,9 @@ constexpr std::int64_t kReading = -2;
 // Reads that all come back fast, from the page cache, stop the read-ahead: the listing reads as
 // fast itself, and the workers would only take its processor.
 constexpr std::size_t kFastReadsToStop = 16;
+// A few slow reads, not one, mark reads as round trips: on a busy machine a read from the page
+// cache can be held up once in a while.
+constexpr std::size_t kSlowReadsToStart = 3;
 } // namespace
 
 struct ReadAheadPool::Shared {
@@ -41,12 +44,14 @@ struct ReadAheadPool::Shared {
     bool stop = false;
     bool slow = false; // a read took long: reads are round trips, more workers help
     std::size_t fastReads = 0;
+    std::size_t slowReads = 0;
     // Only the owner touches these.
     std::vector<std::thread> threads;
 
     bool Ready() const
     {
-        return next < paths.size() && next < reached + limits.archives && heldBytes < limits.bytes;
+        return next < paths.size() && next < reached + limits.archives &&
+               heldBytes < limits.bytes && (slow || fastReads < kFastReadsToStop);
     }
 
     // Whether the owner should start a worker more.
@@ -88,8 +93,9 @@ void ReadAheadPool::Shared::Work(std::shared_ptr<Shared> s, std::size_t id)
 
         const bool slow = std::chrono::steady_clock::now() - started >= s->limits.slowRead;
         lock.lock();
-        s->slow = s->slow || slow;
-        if (!slow)
+        if (slow)
+            s->slow = s->slow || ++s->slowReads >= kSlowReadsToStart;
+        else
             ++s->fastReads;
         ++s->idle;
         s->held[i] = -1;

@@ -26,8 +26,8 @@ struct ReadAheadLimits {
     std::size_t requests = 32;                   // workers, each with one request in flight
     std::int64_t bytes = std::int64_t(64) << 20; // held and not yet used by the listing
     std::size_t archives = 2048;                 // held and not yet used by the listing
-    // A second worker starts only once a read has taken this long, and the read-ahead stops when
-    // the first reads all take less: on a warm local disk the listing reads as fast itself.
+    // A second worker starts only once a few reads have taken this long, and the read-ahead stops
+    // when the first reads take less: on a warm local disk the listing reads as fast itself.
     std::chrono::microseconds slowRead{1000};
 };
 
