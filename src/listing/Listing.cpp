@@ -88,6 +88,7 @@ bool ListFolder(const std::string &folder, platform::TreeNodes &nodes, RunView &
     bool stopped = false;
     // For the whole run, the scan included; it stops when the run ends, however it ends.
     ReadAheadFeed readAhead;
+    view.ScanStarted();
     {
         // A scan of a big or slow folder tree takes a while: the view keeps painting meanwhile.
         discovery::ScopedFolderHook hook([&] {
@@ -96,19 +97,16 @@ bool ListFolder(const std::string &folder, platform::TreeNodes &nodes, RunView &
         });
         FindZipFiles(folder);
     }
+    view.ScanEnded();
     if (stopped || ArchiveCount <= 0)
         return false;
 
     view.SetProgressMax(float(ArchiveCount));
     view.SetProgressVisible(true);
     view.FillStarted();
-    {
-        // An error ends the run, but what it added stays and the view is told the fill ended.
-        struct FillGuard {
-            RunView &view;
-            ~FillGuard() { view.FillEnded(); }
-        } fillGuard{view};
-
+    // An error ends the run, but what it added stays and the view is told the fill ended.
+    // Not from a destructor: ending a fill lays out the view, which can run out of memory.
+    try {
         // The reader is reached by name, on an object whose class this code does not fix.
         Class1 reader;
         QObject *archiveReader = &reader;
@@ -152,7 +150,11 @@ bool ListFolder(const std::string &folder, platform::TreeNodes &nodes, RunView &
             if (!view.KeepGoing())
                 break;
         }
+    } catch (...) {
+        view.FillEnded();
+        throw;
     }
+    view.FillEnded();
     view.SetTreeStyle(6, 1);
     view.SetProgressVisible(false);
     ArchiveList.reset();

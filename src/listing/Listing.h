@@ -27,7 +27,13 @@ public:
     // Style 6 = tree lines, plus/minus boxes and text; border 1 = fixed single line.
     virtual void SetTreeStyle(int /*style*/, int /*borderStyle*/) {}
     virtual std::int32_t WindowHandle() { return 0; }
-    // Called before the first archive and after the last node is added.
+    // Around the folder scan, while the number of archives is not known yet. ScanEnded is
+    // called when the scan returns, whether or not it found archives; not after an error.
+    virtual void ScanStarted() {}
+    virtual void ScanEnded() {}
+    // Called before the first archive and after the last node is added, also when an error
+    // ends the fill (FillEnded may then raise an error of its own, which takes the place of
+    // the first).
     virtual void FillStarted() {}
     virtual void FillEnded() {}
     // Called after each archive; false stops the run there (the program is closing).

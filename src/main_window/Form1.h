@@ -79,5 +79,6 @@ private:
     bool listing_ = false;
     bool frameKnown_ = true;
 
+    void listSelectedFolder();
     void reportSkippedFolders();
 };

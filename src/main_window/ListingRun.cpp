@@ -6,7 +6,6 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <cerrno>
-#include <exception>
 
 #include "Dialog.h"
 #include "DirListBox.h"
@@ -122,14 +121,19 @@ public:
         QApplication::setOverrideCursor(Qt::WaitCursor);
         qApp->installEventFilter(this);
         sincePaint_.start();
+        sinceShown_.start();
     }
 
-    ~RunWindow() override
+    // Gives the windows back, after an error too; a close requested meanwhile comes after.
+    void End(bool failed)
     {
         qApp->removeEventFilter(this);
         QApplication::restoreOverrideCursor();
-        // An error left the run after a close request: the close still comes.
-        if (closeRequested_ && std::uncaught_exceptions() > 0)
+        if (form_.ProgressBar->Busy()) {
+            form_.ProgressBar->SetBusy(false);
+            form_.ProgressBar->SetVisible(false);
+        }
+        if (failed && closeRequested_)
             QMetaObject::invokeMethod(&form_, &QWidget::close, Qt::QueuedConnection);
     }
 
@@ -147,6 +151,17 @@ public:
         form_.TreeView1->SetBorderStyle(borderStyle);
     }
     std::int32_t WindowHandle() override { return std::int32_t(form_.winId()); }
+    void ScanStarted() override
+    {
+        form_.ProgressBar->SetBusy(true);
+        form_.ProgressBar->SetVisible(true);
+        paint();
+    }
+    void ScanEnded() override
+    {
+        form_.ProgressBar->SetBusy(false);
+        form_.ProgressBar->SetVisible(false);
+    }
     void FillStarted() override
     {
         form_.TreeView1->BeginFill();
@@ -180,11 +195,26 @@ protected:
 private:
     Form1 &form_;
     QElapsedTimer sincePaint_;
+    QElapsedTimer sinceShown_;
+    qint64 showCost_ = 0;
     bool closeRequested_ = false;
 
     void paint()
     {
+        // The tree shows what was added at a paint, unless the last time it did cost more
+        // than a third of the time since: a layout costs as much as the rows the tree has,
+        // and this keeps the run's whole cost in proportion to its size.
+        platform::TreeView &tree = *form_.TreeView1;
+        const bool show = tree.Filling() && sinceShown_.elapsed() >= 3 * showCost_;
+        QElapsedTimer cost;
+        cost.start();
+        if (show)
+            tree.ShowFilled();
         QCoreApplication::processEvents(QEventLoop::AllEvents);
+        if (show) {
+            showCost_ = cost.elapsed();
+            sinceShown_.restart();
+        }
         sincePaint_.restart();
     }
 };
@@ -202,22 +232,27 @@ void Form1::ListingRun()
     }
     if (Module1::SelectedFolder.empty())
         return;
+    listSelectedFolder();
+}
+
+void Form1::listSelectedFolder()
+{
     Label1->setText(QString::fromStdString(listing::DisplayPath(Module1::SelectedFolder)));
     Label1->adjustSize();
 
-    bool closing = false;
-    {
-        struct Busy {
-            bool &flag;
-            explicit Busy(bool &f) : flag(f) { flag = true; }
-            ~Busy() { flag = false; }
-        } busy(listing_);
-        RunWindow run(*this);
+    listing_ = true;
+    RunWindow run(*this);
+    try {
         list_(Module1::SelectedFolder, *TreeView1, run);
         run.Finish();
-        closing = run.CloseRequested();
+    } catch (...) {
+        listing_ = false;
+        run.End(true);
+        throw;
     }
-    if (closing) {
+    listing_ = false;
+    run.End(false);
+    if (run.CloseRequested()) {
         close();
         return;
     }

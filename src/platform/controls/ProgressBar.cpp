@@ -36,8 +36,20 @@ void ProgressBar::SetValue(float value)
     draw();
 }
 
+void ProgressBar::SetBusy(bool busy)
+{
+    if (busy == busy_)
+        return;
+    busy_ = busy;
+    // A range of 0..0 is the toolkit's busy bar.
+    setRange(0, busy ? 0 : kResolution);
+    draw();
+}
+
 void ProgressBar::draw()
 {
+    if (busy_)
+        return;
     setValue(int(std::lround(double(value_ - min_) / double(max_ - min_) * kResolution)));
 }
 

@@ -25,11 +25,16 @@ public:
     // Raises PropertyError outside Min..Max.
     void SetValue(float value);
     void SetVisible(bool visible) { setVisible(visible); }
+    // A busy bar shows that work goes on while its amount is not known; Min, Max and Value
+    // keep their values and show again once it is no longer busy.
+    void SetBusy(bool busy);
+    bool Busy() const { return busy_; }
 
 private:
     float min_ = 0;
     float max_ = 100;
     float value_ = 0;
+    bool busy_ = false;
 
     void draw();
 };

@@ -1,7 +1,11 @@
 #include "TreeView.h"
 
+#include <QEvent>
 #include <QHeaderView>
 #include <QPainter>
+#include <QScrollBar>
+#include <algorithm>
+#include <optional>
 
 namespace platform
 {
@@ -20,11 +24,11 @@ NodeId TreeModel::Add(NodeId parent, std::string_view key, std::string_view text
 {
     if (frozen_)
         return store_.Add(parent, key, text);
-    // Checked first, so that a failed add never leaves an insertion half announced.
-    store_.CheckAdd(parent, key, text);
+    // Everything that can fail comes first, so that an insertion is never left half announced.
+    TreeStore::PreparedAdd add = store_.Prepare(parent, key, text);
     const int row = int(store_.ChildCount(parent));
     beginInsertRows(IndexOf(parent), row, row);
-    const NodeId id = store_.Add(parent, key, text);
+    const NodeId id = store_.Commit(std::move(add));
     endInsertRows();
     return id;
 }
@@ -37,14 +41,38 @@ void TreeModel::Freeze()
     known_ = store_.Count();
 }
 
-void TreeModel::Thaw()
+void TreeModel::Announce()
 {
     if (!frozen_)
         return;
-    beginResetModel();
+    const std::size_t count = store_.Count();
+    while (known_ < count) {
+        // A parent is always older than its children, so the first unknown node's parent is
+        // known. The insertion takes in the rows that follow under that parent, with all that
+        // was added below them; it ends at a node added under another known parent.
+        const NodeId first = NodeId(known_ + 1);
+        const NodeId parent = store_.Parent(first);
+        NodeId last = first;
+        std::uint32_t lastRow = store_.Row(first);
+        while (last < count) {
+            const NodeId p = store_.Parent(last + 1);
+            if (p != parent && p < first)
+                break;
+            ++last;
+            if (p == parent)
+                lastRow = store_.Row(last);
+        }
+        beginInsertRows(IndexOf(parent), int(store_.Row(first)), int(lastRow));
+        known_ = last;
+        endInsertRows();
+    }
+}
+
+void TreeModel::Thaw()
+{
+    Announce();
     frozen_ = false;
     known_ = 0;
-    endResetModel();
 }
 
 QModelIndex TreeModel::IndexOf(NodeId id) const
@@ -118,7 +146,13 @@ TreeView::TreeView(QWidget *parent) : QTreeView(parent), model_(this)
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     setSelectionMode(QAbstractItemView::SingleSelection);
     setAnimated(false);
-    setTextElideMode(Qt::ElideMiddle);
+    // Whole texts, and a horizontal scroll bar when the widest is wider than the view; the
+    // column's width is kept here, from the texts, never by measuring every row.
+    setTextElideMode(Qt::ElideNone);
+    setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
+    header()->setStretchLastSection(false);
+    header()->setSectionResizeMode(QHeaderView::Fixed);
+    fontChanged();
     SetStyle(style_);
     SetBorderStyle(borderStyle_);
 }
@@ -135,12 +169,21 @@ void TreeView::Clear()
     toExpand_.clear();
     marked_.clear();
     toShow_ = 0;
+    widest_ = 0;
+    measured_ = 0;
+    levelParent_ = 0;
+    fitColumn();
 }
 
 NodeId TreeView::Add(std::string_view relative, int relationship, std::string_view key,
                      std::string_view text)
 {
-    return model_.Add(model_.Store().Keys().Parent(relative, relationship), key, text);
+    const NodeId id = model_.Add(model_.Store().Keys().Parent(relative, relationship), key, text);
+    if (!Filling()) {
+        measureTo(id);
+        fitColumn();
+    }
+    return id;
 }
 
 std::string_view TreeView::Text(NodeId node) const
@@ -190,22 +233,33 @@ void TreeView::BeginFill()
     toShow_ = 0;
 }
 
+void TreeView::ShowFilled()
+{
+    if (!Filling() || model_.Known() == model_.Store().Count())
+        return;
+    model_.Announce();
+    measureTo(model_.Store().Count());
+    fitColumn();
+    // While a layout is pending, expand only records the index: the layout comes once, at
+    // the scroll or the next paint.
+    scheduleDelayedItemsLayout();
+    for (NodeId p : toExpand_)
+        expand(model_.IndexOf(p));
+    toExpand_.clear();
+    if (toShow_ != 0)
+        scrollTo(model_.IndexOf(toShow_));
+    toShow_ = 0;
+}
+
 void TreeView::EndFill()
 {
     if (!Filling())
         return;
+    ShowFilled();
     model_.Thaw();
-    // While a layout is pending, expand only records the index.
-    scheduleDelayedItemsLayout();
-    for (NodeId p : toExpand_)
-        expand(model_.IndexOf(p));
-    if (toShow_ != 0)
-        scrollTo(model_.IndexOf(toShow_));
-    toExpand_.clear();
     toExpand_.shrink_to_fit();
     marked_.clear();
     marked_.shrink_to_fit();
-    toShow_ = 0;
 }
 
 void TreeView::SetStyle(int style)
@@ -216,6 +270,7 @@ void TreeView::SetStyle(int style)
     const bool lines = style >= 4;
     const bool boxes = (style & 2) != 0;
     setRootIsDecorated(lines || boxes);
+    fitColumn();
     viewport()->update();
 }
 
@@ -236,6 +291,148 @@ NodeId TreeView::SelectedNode() const
 {
     const QModelIndexList rows = selectionModel()->selectedRows();
     return rows.isEmpty() ? 0 : TreeModel::NodeOf(rows.first());
+}
+
+void TreeView::fontChanged()
+{
+    const QFontMetricsF metrics(font());
+    double ascii = 0;
+    for (char32_t c = 0x20; c < 0x7f; ++c)
+        ascii = std::max(ascii, metrics.horizontalAdvance(QChar(c)));
+    // Two bytes make the shortest character outside ASCII.
+    perByte_ = std::max(ascii, metrics.maxWidth() / 2);
+    advances_.assign(0x10000, -1.0f);
+    widest_ = 0;
+    measured_ = 0;
+    levelParent_ = 0;
+    measureTo(model_.Store().Count());
+    fitColumn();
+}
+
+int TreeView::levelOf(NodeId node)
+{
+    const TreeStore &store = model_.Store();
+    const NodeId parent = store.Parent(node);
+    if (parent == TreeStore::kRoot)
+        return 0;
+    // Siblings mostly come in a row.
+    if (parent != levelParent_) {
+        int level = 1;
+        for (NodeId p = store.Parent(parent); p != TreeStore::kRoot; p = store.Parent(p))
+            ++level;
+        levelParent_ = parent;
+        levelOfChildren_ = level;
+    }
+    return levelOfChildren_;
+}
+
+double TreeView::estimate(std::string_view text)
+{
+    // The sum of the characters' own advances; shaping moves a text's width a little from it.
+    const QFontMetricsF metrics(font());
+    double sum = 0;
+    for (std::size_t i = 0; i < text.size();) {
+        const unsigned char b = static_cast<unsigned char>(text[i]);
+        char32_t c = b;
+        std::size_t length = 1;
+        if (b >= 0xf0) {
+            // Outside the BMP: no table, and the bound per byte holds.
+            sum += perByte_ * 4;
+            i += 4;
+            continue;
+        }
+        if (b >= 0xe0 && i + 2 < text.size()) {
+            c = char32_t(b & 0x0f) << 12 | char32_t(text[i + 1] & 0x3f) << 6 |
+                char32_t(text[i + 2] & 0x3f);
+            length = 3;
+        } else if (b >= 0xc0 && i + 1 < text.size()) {
+            c = char32_t(b & 0x1f) << 6 | char32_t(text[i + 1] & 0x3f);
+            length = 2;
+        }
+        float &advance = advances_[c];
+        if (advance < 0)
+            advance = float(metrics.horizontalAdvance(QChar(char16_t(c))));
+        sum += advance;
+        i += length;
+    }
+    return sum;
+}
+
+void TreeView::measureTo(std::size_t count)
+{
+    const TreeStore &store = model_.Store();
+    const int indent = indentation();
+    std::optional<QFontMetrics> metrics;
+    for (NodeId id = measured_ + 1; id <= count; ++id) {
+        const std::string_view text = store.Text(id);
+        const int offset = levelOf(id) * indent;
+        if (offset + double(text.size()) * perByte_ <= widest_)
+            continue;
+        if (offset + estimate(text) * 1.05 + 2 <= widest_)
+            continue;
+        if (!metrics)
+            metrics.emplace(font());
+        ++textsMeasured_;
+        widest_ = std::max(widest_, offset + metrics->horizontalAdvance(QString::fromUtf8(
+                                                 text.data(), qsizetype(text.size()))));
+    }
+    measured_ = NodeId(count);
+}
+
+int TreeView::ContentWidth() const
+{
+    const int margin = style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, this) + 1;
+    return widest_ + (rootIsDecorated() ? indentation() : 0) + 2 * margin;
+}
+
+void TreeView::fitColumn()
+{
+    const int width = std::max(ContentWidth(), viewport()->width());
+    if (header()->sectionSize(0) == width)
+        return;
+    header()->resizeSection(0, width);
+    // The scroll bar comes or goes now, not at the next turn of the event loop, so that a
+    // scroll that follows sees the viewport's height as it will be: setting the policy lays
+    // out the scroll bars at once.
+    updateGeometries();
+    if (isVisible())
+        setHorizontalScrollBarPolicy(horizontalScrollBarPolicy());
+}
+
+void TreeView::resizeEvent(QResizeEvent *event)
+{
+    QTreeView::resizeEvent(event);
+    fitColumn();
+}
+
+void TreeView::changeEvent(QEvent *event)
+{
+    QTreeView::changeEvent(event);
+    if (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange)
+        fontChanged();
+}
+
+void TreeView::scrollTo(const QModelIndex &index, ScrollHint hint)
+{
+    QTreeView::scrollTo(index, hint);
+    if (!index.isValid() || hint != QAbstractItemView::EnsureVisible)
+        return;
+    // The row shows whole, not cut at the top or bottom edge, where the viewport is high
+    // enough for it.
+    QScrollBar *bar = verticalScrollBar();
+    const bool perPixel = verticalScrollMode() == QAbstractItemView::ScrollPerPixel;
+    for (int step = 0; step < 2; ++step) {
+        const QRect row = visualRect(index);
+        const int height = viewport()->height();
+        if (row.height() > height)
+            return;
+        if (row.top() < 0)
+            bar->setValue(bar->value() - (perPixel ? -row.top() : 1));
+        else if (row.bottom() >= height)
+            bar->setValue(bar->value() + (perPixel ? row.bottom() - height + 1 : 1));
+        else
+            return;
+    }
 }
 
 void TreeView::doItemsLayout()

@@ -27,11 +27,15 @@ public:
     // TreeError before anything changes.
     NodeId Add(NodeId parent, std::string_view key, std::string_view text);
 
-    // While frozen, views go on seeing the nodes that were there at Freeze; Thaw makes every
-    // node known in one reset.
+    // While frozen, views go on seeing the nodes that were there at Freeze, until Announce
+    // makes the nodes added since known: in add order, as few insertions as the parents allow
+    // (one, when only archives and their entries came). Thaw announces the rest.
     void Freeze();
+    void Announce();
     void Thaw();
     bool Frozen() const { return frozen_; }
+    // The nodes the views know.
+    std::size_t Known() const { return frozen_ ? known_ : store_.Count(); }
 
     // The index of a node the views know, or an invalid index.
     QModelIndex IndexOf(NodeId id) const;
@@ -71,11 +75,12 @@ public:
     void SetFocus() override;
     std::uint64_t Generation() const override { return model_.Store().Generation(); }
 
-    // A fill adds many nodes without telling the view about each one. EndFill makes them
-    // known in one reset, expands every ancestor that EnsureVisible asked for and scrolls
-    // once to the node it named last: one layout, however many nodes. Meant for a tree
-    // that was just cleared (the reset collapses what was expanded before).
+    // A fill adds many nodes without telling the view about each one. ShowFilled makes the
+    // nodes added so far known, expands every ancestor that EnsureVisible asked for and
+    // scrolls once to the node it named last: one layout, however many nodes came since the
+    // last time. EndFill does the same and ends the fill.
     void BeginFill();
+    void ShowFilled();
     void EndFill();
     bool Filling() const { return model_.Frozen(); }
 
@@ -91,14 +96,23 @@ public:
     const TreeModel &Model() const { return model_; }
     // The selected node, or 0.
     NodeId SelectedNode() const;
-    // Full relayouts of the view with nodes in it so far: what a fill must keep to one.
+    // Full relayouts of the view with nodes in it so far: a fill costs one per ShowFilled.
     std::size_t LayoutCount() const { return layouts_; }
+    // The width the column needs for the widest row, from its level and its whole text.
+    int ContentWidth() const;
+    // Texts measured exactly so far, of all the nodes added.
+    std::size_t TextsMeasured() const { return textsMeasured_; }
 
     void doItemsLayout() override;
+    // Scrolls so that the row shows whole, top to bottom, as well as it can from the left.
+    void scrollTo(const QModelIndex &index,
+                  ScrollHint hint = QAbstractItemView::EnsureVisible) override;
 
 protected:
     void drawBranches(QPainter *painter, const QRect &rect,
                       const QModelIndex &index) const override;
+    void resizeEvent(QResizeEvent *event) override;
+    void changeEvent(QEvent *event) override;
 
 private:
     TreeModel model_;
@@ -109,7 +123,23 @@ private:
     int borderStyle_ = 0;
     std::size_t layouts_ = 0;
 
+    // The widest row so far, as its level's indentation plus its text's advance, over the
+    // nodes up to measured_. A text is measured only when a bound from its length, then one
+    // from its characters' own advances, says that it could be wider.
+    int widest_ = 0;
+    NodeId measured_ = 0;
+    std::size_t textsMeasured_ = 0;
+    double perByte_ = 0;          // no character is wider than this per UTF-8 byte
+    std::vector<float> advances_; // each BMP character's own advance, -1 until needed
+    NodeId levelParent_ = 0;      // the parent met last, and its children's level
+    int levelOfChildren_ = 0;
+
     void checkNode(NodeId node) const;
+    void fontChanged();
+    void measureTo(std::size_t count);
+    double estimate(std::string_view text);
+    int levelOf(NodeId node);
+    void fitColumn();
 };
 
 } // namespace platform

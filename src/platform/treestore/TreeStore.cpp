@@ -11,6 +11,13 @@ namespace
 constexpr std::size_t kChunkSize = std::size_t(1) << 24;
 constexpr std::size_t kMaxTextLength = (std::size_t(1) << 24) - 1;
 constexpr std::size_t kMaxChunks = std::size_t(1) << 16;
+
+// Capacity for one more element, grown geometrically, so that a later push_back cannot fail.
+template <class Vector> void roomForOne(Vector &v)
+{
+    if (v.size() == v.capacity())
+        v.reserve(std::max<std::size_t>(8, v.capacity() * 2));
+}
 } // namespace
 
 TreeStore::TreeStore()
@@ -33,25 +40,6 @@ void TreeStore::Clear()
     keys_.Clear();
     textBytes_ = 0;
     ++generation_;
-}
-
-std::uint64_t TreeStore::storeText(std::string_view text)
-{
-    if (text.empty())
-        return 0;
-    if (chunks_.empty() || chunkUsed_ + text.size() > chunkSize_) {
-        // A text longer than a chunk gets a chunk of its own size. Pages of a chunk that are
-        // never written are never touched, so a fresh chunk costs nothing until it is used.
-        chunkSize_ = std::max(kChunkSize, text.size());
-        chunks_.push_back(std::make_unique_for_overwrite<char[]>(chunkSize_));
-        chunkUsed_ = 0;
-    }
-    const std::uint64_t at =
-        (std::uint64_t(chunks_.size() - 1) << 48) | (std::uint64_t(chunkUsed_) << 24) | text.size();
-    std::memcpy(chunks_.back().get() + chunkUsed_, text.data(), text.size());
-    chunkUsed_ += text.size();
-    textBytes_ += text.size();
-    return at;
 }
 
 const TreeStore::Children *TreeStore::childrenOf(NodeId parent) const
@@ -88,30 +76,73 @@ void TreeStore::CheckAdd(NodeId parent, std::string_view key, std::string_view t
 
 NodeId TreeStore::Add(NodeId parent, std::string_view key, std::string_view text)
 {
+    return Commit(Prepare(parent, key, text));
+}
+
+TreeStore::PreparedAdd TreeStore::Prepare(NodeId parent, std::string_view key,
+                                          std::string_view text)
+{
     CheckAdd(parent, key, text);
+    // Only capacity and memory not in use change from here on, which no reader sees.
+    PreparedAdd add;
+    add.parent_ = parent;
+    add.text_ = text;
     const NodeId id = NodeId(count_ + 1);
-    keys_.Insert(key, id);
-
-    Children *siblings = &top_;
-    if (parent != kRoot) {
-        hasChildren_[parent - 1] = true;
-        if (parent != lastParent_ || !lastChildren_)
-            lastChildren_ = &children_[parent];
-        lastParent_ = parent;
-        siblings = lastChildren_;
+    add.key_ = keys_.Prepare(key, id);
+    // An entry for a parent whose bit is not set yet is never read.
+    add.siblings_ = parent == kRoot ? &top_ : &children_[parent];
+    const std::vector<Run> &runs = add.siblings_->runs;
+    if (runs.empty() || runs.back().first + runs.back().count != id)
+        roomForOne(add.siblings_->runs);
+    roomForOne(hasChildren_);
+    if ((count_ >> kBlockBits) == blocks_.size()) {
+        roomForOne(blocks_);
+        add.block_ = std::make_unique_for_overwrite<Node[]>(std::size_t(1) << kBlockBits);
     }
-    if (!siblings->runs.empty() && siblings->runs.back().first + siblings->runs.back().count == id)
-        ++siblings->runs.back().count;
-    else
-        siblings->runs.push_back({id, siblings->total, 1});
+    if (!text.empty() && (chunks_.empty() || chunkUsed_ + text.size() > chunkSize_)) {
+        // A text longer than a chunk gets a chunk of its own size. Pages of a chunk that are
+        // never written are never touched, so a fresh chunk costs nothing until it is used.
+        roomForOne(chunks_);
+        add.chunkSize_ = std::max(kChunkSize, text.size());
+        add.chunk_ = std::make_unique_for_overwrite<char[]>(add.chunkSize_);
+    }
+    return add;
+}
 
-    if ((count_ >> kBlockBits) == blocks_.size())
-        blocks_.push_back(std::make_unique_for_overwrite<Node[]>(std::size_t(1) << kBlockBits));
-    Node &n = blocks_[count_ >> kBlockBits][count_ & ((1u << kBlockBits) - 1)];
-    n.parent = parent;
-    n.row = siblings->total++;
-    n.text = storeText(text);
+NodeId TreeStore::Commit(PreparedAdd &&add) noexcept
+{
+    const NodeId id = NodeId(count_ + 1);
+    keys_.Insert(std::move(add.key_));
+    if (add.block_)
+        blocks_.push_back(std::move(add.block_));
+    if (add.chunk_) {
+        chunks_.push_back(std::move(add.chunk_));
+        chunkSize_ = add.chunkSize_;
+        chunkUsed_ = 0;
+    }
+    Children &siblings = *add.siblings_;
+    if (!siblings.runs.empty() && siblings.runs.back().first + siblings.runs.back().count == id)
+        ++siblings.runs.back().count;
+    else
+        siblings.runs.push_back({id, siblings.total, 1});
+    if (add.parent_ != kRoot) {
+        hasChildren_[add.parent_ - 1] = true;
+        lastParent_ = add.parent_;
+        lastChildren_ = &siblings;
+    }
     hasChildren_.push_back(false);
+
+    Node &n = blocks_[count_ >> kBlockBits][count_ & ((1u << kBlockBits) - 1)];
+    n.parent = add.parent_;
+    n.row = siblings.total++;
+    n.text = 0;
+    if (!add.text_.empty()) {
+        n.text = (std::uint64_t(chunks_.size() - 1) << 48) | (std::uint64_t(chunkUsed_) << 24) |
+                 add.text_.size();
+        std::memcpy(chunks_.back().get() + chunkUsed_, add.text_.data(), add.text_.size());
+        chunkUsed_ += add.text_.size();
+        textBytes_ += add.text_.size();
+    }
     ++count_;
     return id;
 }
@@ -178,6 +209,24 @@ void NodeKeys::Insert(std::string_view key, NodeId id)
 {
     if (!key.empty())
         keys_.emplace(std::string(key), id);
+}
+
+NodeKeys::Entry NodeKeys::Prepare(std::string_view key, NodeId id)
+{
+    if (key.empty())
+        return {};
+    // Room in the table, so that taking the entry in does not rehash.
+    if (keys_.size() + 1 > keys_.bucket_count() * keys_.max_load_factor())
+        keys_.reserve(2 * keys_.size() + 1);
+    std::unordered_map<std::string, NodeId> one;
+    one.emplace(std::string(key), id);
+    return one.extract(one.begin());
+}
+
+void NodeKeys::Insert(Entry &&entry) noexcept
+{
+    if (!entry.empty())
+        keys_.insert(std::move(entry));
 }
 
 NodeId NodeKeys::Find(std::string_view key) const

@@ -36,6 +36,11 @@ public:
     void CheckFree(std::string_view key) const;
     // Gives id the key, which CheckFree has let pass.
     void Insert(std::string_view key, NodeId id);
+    // The same in two steps: Prepare allocates all that the key needs, and may raise; the
+    // Insert that takes what it made cannot fail, if nothing was added in between.
+    using Entry = std::unordered_map<std::string, NodeId>::node_type;
+    Entry Prepare(std::string_view key, NodeId id);
+    void Insert(Entry &&entry) noexcept;
     // The node with this key, or 0.
     NodeId Find(std::string_view key) const;
     std::size_t Count() const { return keys_.size(); }
@@ -52,14 +57,22 @@ class TreeStore
 public:
     static constexpr NodeId kRoot = 0;
 
+    class PreparedAdd;
+
     TreeStore();
 
     void Clear();
     // Raises the TreeError that Add would raise, and changes nothing.
     void CheckAdd(NodeId parent, std::string_view key, std::string_view text) const;
     // Adds a node as the last child of parent (kRoot for a top-level node). An empty key
-    // means no key; a key already in use raises TreeError.
+    // means no key; a key already in use raises TreeError. All or nothing: an error, running
+    // out of memory included, leaves the store as it was.
     NodeId Add(NodeId parent, std::string_view key, std::string_view text);
+    // The same in two steps, for a caller that announces the change in between: Prepare
+    // checks the add and allocates all it needs, and may raise; Commit cannot fail. Nothing
+    // else may change the store between the two, and text must stay alive until Commit.
+    PreparedAdd Prepare(NodeId parent, std::string_view key, std::string_view text);
+    NodeId Commit(PreparedAdd &&add) noexcept;
     const NodeKeys &Keys() const { return keys_; }
     // The node with this key, or 0.
     NodeId FindKey(std::string_view key) const { return keys_.Find(key); }
@@ -110,7 +123,6 @@ private:
         return blocks_[(id - 1) >> kBlockBits][(id - 1) & ((1u << kBlockBits) - 1)];
     }
     const Children *childrenOf(NodeId parent) const;
-    std::uint64_t storeText(std::string_view text);
 
     std::vector<std::unique_ptr<Node[]>> blocks_;
     std::size_t count_ = 0;
@@ -125,6 +137,22 @@ private:
     NodeKeys keys_;
     std::uint64_t generation_ = 0;
     std::size_t textBytes_ = 0;
+
+public:
+    // Everything one add allocates, held until it is committed or dropped.
+    class PreparedAdd
+    {
+    private:
+        friend class TreeStore;
+        PreparedAdd() = default;
+        NodeId parent_ = kRoot;
+        std::string_view text_;
+        Children *siblings_ = nullptr;
+        NodeKeys::Entry key_;
+        std::unique_ptr<Node[]> block_;
+        std::unique_ptr<char[]> chunk_;
+        std::size_t chunkSize_ = 0;
+    };
 };
 
 // The node collection of the tree control, as the listing and the search use it. The

@@ -91,6 +91,12 @@ private slots:
         bar.SetMax(newMax);
         QCOMPARE(bar.Max(), newMax);
         QCOMPARE(bar.Value(), value);
+        // Busy for a while: the toolkit's busy bar, and the values come back after.
+        bar.SetBusy(true);
+        QCOMPARE(bar.maximum(), 0);
+        QCOMPARE(bar.minimum(), 0);
+        QCOMPARE(bar.Value(), value);
+        bar.SetBusy(false);
         // The drawn bar follows: its share of the range is the value's.
         const double drawn = double(bar.value() - bar.minimum()) / (bar.maximum() - bar.minimum());
         QVERIFY2(std::abs(drawn - double(value) / double(newMax)) < 1e-3,

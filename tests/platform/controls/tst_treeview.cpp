@@ -1,6 +1,8 @@
 #include <QAbstractItemModelTester>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
+#include <random>
 
 #include "TreeView.h"
 
@@ -117,7 +119,9 @@ private slots:
         QCOMPARE(std::string(tree.Text(6)), std::string("three.zip"));
         QCOMPARE(inserted.count(), 0);
         tree.EndFill();
-        QCOMPARE(reset.count(), 1);
+        // One insertion per run of rows under one parent, in add order; nothing is reset.
+        QCOMPARE(reset.count(), 0);
+        QCOMPARE(inserted.count(), 3);
         QCOMPARE(tree.model()->rowCount(), 3);
         QCOMPARE(tree.model()->rowCount(tree.model()->index(0, 0)), 2);
         QCOMPARE(textOf(tree.model()->index(1, 0, tree.model()->index(0, 0))), QStringLiteral("b"));
@@ -147,28 +151,41 @@ private slots:
         QVERIFY(!tree.viewport()->rect().intersects(tree.visualRect(m.IndexOf(1))));
     }
 
-    void fillOfFiveThousandArchivesLaysOutOnce()
+    void aFillLaysOutOncePerShowHoweverManyArchives()
     {
         TreeView tree;
         tree.resize(400, 300);
         tree.show();
         QVERIFY(QTest::qWaitForWindowExposed(&tree));
+        QAbstractItemModelTester tester(tree.model(),
+                                        QAbstractItemModelTester::FailureReportingMode::QtTest);
         QSignalSpy reset(tree.model(), &QAbstractItemModel::modelReset);
         QSignalSpy inserted(tree.model(), &QAbstractItemModel::rowsInserted);
+        const platform::TreeModel &m = tree.Model();
+        const auto expandedArchives = [&tree] {
+            int expanded = 0;
+            for (int row = 0; row < tree.model()->rowCount(); ++row)
+                expanded += tree.isExpanded(tree.model()->index(row, 0)) ? 1 : 0;
+            return expanded;
+        };
         const std::size_t layoutsBefore = tree.LayoutCount();
         tree.BeginFill();
         NodeId last = 0;
-        for (int i = 1; i <= 5000; ++i)
+        for (int i = 1; i <= 2500; ++i)
+            last = addArchive(tree, i, 3);
+        tree.ShowFilled();
+        // Halfway: what came so far shows, with its last node in view.
+        QCOMPARE(tree.model()->rowCount(), 2500);
+        QCOMPARE(expandedArchives(), 2500);
+        QVERIFY(tree.viewport()->rect().contains(tree.visualRect(m.IndexOf(last))));
+        tree.ShowFilled(); // nothing new: nothing to do
+        for (int i = 2501; i <= 5000; ++i)
             last = addArchive(tree, i, 3);
         tree.EndFill();
-        QCOMPARE(tree.LayoutCount() - layoutsBefore, std::size_t(1));
-        QCOMPARE(reset.count(), 1);
-        QCOMPARE(inserted.count(), 0);
-        const platform::TreeModel &m = tree.Model();
-        int expanded = 0;
-        for (int row = 0; row < 5000; ++row)
-            expanded += tree.isExpanded(tree.model()->index(row, 0)) ? 1 : 0;
-        QCOMPARE(expanded, 5000);
+        QCOMPARE(tree.LayoutCount() - layoutsBefore, std::size_t(2));
+        QCOMPARE(reset.count(), 0);
+        QCOMPARE(inserted.count(), 2);
+        QCOMPARE(expandedArchives(), 5000);
         QVERIFY(tree.viewport()->rect().contains(tree.visualRect(m.IndexOf(last))));
     }
 
@@ -195,6 +212,123 @@ private slots:
         tree.Select(3);
         QCOMPARE(tree.SelectedNode(), NodeId(3));
         QCOMPARE(tree.selectionModel()->selectedRows().size(), 1);
+    }
+
+    // The column is as wide as its widest row, found without measuring every text: the
+    // view's own measure of every row is the oracle.
+    void theColumnFitsTheWidestWholeText_data()
+    {
+        QTest::addColumn<bool>("inAFill");
+        QTest::addColumn<int>("style");
+        QTest::newRow("added one by one") << false << 6;
+        QTest::newRow("in a fill") << true << 6;
+        QTest::newRow("without decoration") << true << 0;
+    }
+    void theColumnFitsTheWidestWholeText()
+    {
+        QFETCH(bool, inAFill);
+        QFETCH(int, style);
+        TreeView tree;
+        tree.resize(300, 200);
+        tree.SetStyle(style);
+        tree.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&tree));
+        if (inAFill)
+            tree.BeginFill();
+        // Wide letters, narrow ones, Japanese, and the widest one level down.
+        const std::vector<std::vector<std::string>> archives{
+            {"iiiiiiiiiiiiiiiiiiiiiiiiiiiiiiiiiiiiiiiiiiiiiiiiiiiiii", "WWWWWWWWWWWWWWWWWWWWWWW"},
+            {"短い", "フォルダー/とても長い日本語の名前のファイルです.txt"},
+            {"/data/archive.zip",
+             "docs/WMWMWMWMWMWMWMWMWMWMWMWMWMWMWMWMWMWMWMWMWMWMWMWMWMWMWMWM.txt", "x"},
+        };
+        int i = 0;
+        for (const auto &texts : archives) {
+            const std::string key = "R" + std::to_string(++i);
+            NodeId last = tree.Add({}, 0, key, texts[0]);
+            for (std::size_t j = 1; j < texts.size(); ++j)
+                last = tree.Add(key, TreeNodes::tvwChild, {}, texts[j]);
+            tree.EnsureVisible(last);
+        }
+        tree.EndFill();
+        QVERIFY(tree.ContentWidth() > tree.viewport()->width());
+        const int measuredByTheView =
+            static_cast<const QAbstractItemView &>(tree).sizeHintForColumn(0);
+        QVERIFY2(
+            std::abs(tree.ContentWidth() - measuredByTheView) <= 1,
+            qPrintable(QStringLiteral("%1 %2").arg(tree.ContentWidth()).arg(measuredByTheView)));
+        QCOMPARE(tree.columnWidth(0), tree.ContentWidth());
+        QVERIFY(tree.horizontalScrollBar()->isVisible());
+        QCOMPARE(tree.horizontalScrollBar()->maximum(),
+                 tree.ContentWidth() - tree.viewport()->width());
+        QCOMPARE(tree.textElideMode(), Qt::ElideNone);
+        // A clear gives the width back.
+        tree.Clear();
+        QCOMPARE(tree.columnWidth(0), tree.viewport()->width());
+        QVERIFY(!tree.horizontalScrollBar()->isVisible());
+    }
+
+    void onlyTextsNearTheWidestAreMeasured()
+    {
+        TreeView tree;
+        tree.BeginFill();
+        std::mt19937 random(3);
+        for (int i = 1; i <= 2000; ++i) {
+            const std::string key = "R" + std::to_string(i);
+            tree.Add({}, 0, key, "/data/archives/" + std::to_string(random() % 100000) + ".zip");
+            for (int j = 0; j < 10; ++j)
+                tree.Add(key, TreeNodes::tvwChild, {},
+                         "folder/" + std::string(random() % 30, 'a') + ".txt");
+        }
+        tree.EndFill();
+        QVERIFY(tree.ContentWidth() >=
+                static_cast<const QAbstractItemView &>(tree).sizeHintForColumn(0) - 1);
+        // Only those near the widest, of 22,000 similar ones, are measured.
+        QVERIFY2(tree.TextsMeasured() < tree.Count() / 5,
+                 qPrintable(QString::number(tree.TextsMeasured())));
+    }
+
+    // A node made visible shows whole, whichever way the view scrolls and whatever is left
+    // of a row at the viewport's edge.
+    void aNodeMadeVisibleShowsWhole_data()
+    {
+        QTest::addColumn<bool>("perPixel");
+        QTest::addColumn<int>("height");
+        for (bool perPixel : {false, true})
+            for (int height : {97, 130, 151})
+                QTest::newRow(qPrintable(
+                    QStringLiteral("%1 %2").arg(perPixel ? "per pixel" : "per item").arg(height)))
+                    << perPixel << height;
+    }
+    void aNodeMadeVisibleShowsWhole()
+    {
+        QFETCH(bool, perPixel);
+        QFETCH(int, height);
+        TreeView tree;
+        tree.setVerticalScrollMode(perPixel ? QAbstractItemView::ScrollPerPixel
+                                            : QAbstractItemView::ScrollPerItem);
+        tree.resize(250, height);
+        tree.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&tree));
+        for (int i = 1; i <= 40; ++i)
+            addArchive(tree, i, 2);
+        tree.verticalScrollBar()->setValue(tree.verticalScrollBar()->maximum() / 2);
+        const platform::TreeModel &m = tree.Model();
+        // Below the view, then above it, then a long one whose scroll bar takes height.
+        for (NodeId node : {NodeId(3 * 38), NodeId(2), NodeId(3 * 20)}) {
+            if (node == 3 * 20)
+                tree.Add("R20", TreeNodes::tvwChild, {}, std::string(300, 'W'));
+            tree.EnsureVisible(node);
+            QCoreApplication::processEvents();
+            const QRect row = tree.visualRect(m.IndexOf(node));
+            QVERIFY2(row.top() >= 0 && row.bottom() < tree.viewport()->height(),
+                     qPrintable(QStringLiteral("node %1: %2..%3 in %4")
+                                    .arg(node)
+                                    .arg(row.top())
+                                    .arg(row.bottom())
+                                    .arg(tree.viewport()->height())));
+            QVERIFY(row.left() >= 0 && row.left() < tree.viewport()->width());
+        }
     }
 
     void styleAndBorderStyle_data()
