@@ -1,12 +1,21 @@
 #include "Form1.h"
 
+#include <QAction>
+#include <QClipboard>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileInfo>
+#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QMimeData>
 #include <QPushButton>
 #include <QScreen>
+#include <QShortcut>
 #include <cmath>
 #include <optional>
 
+#include "DirListBox.h"
 #include "ProgressBar.h"
 #include "TreeView.h"
 #include "Twips.h"
@@ -71,6 +80,24 @@ Form1::Form1(QWidget *parent)
 
     connect(Command1, &QPushButton::clicked, this,
             app::Handler([this](bool) { Command1_Click(); }));
+
+    // The habits of other desktop programs, beside the buttons.
+    CopyAction = new QAction(QStringLiteral("コピー"), TreeView1);
+    CopyAction->setShortcut(QKeySequence::Copy);
+    CopyAction->setShortcutContext(Qt::WindowShortcut);
+    TreeView1->addAction(CopyAction);
+    TreeView1->setContextMenuPolicy(Qt::ActionsContextMenu);
+    connect(CopyAction, &QAction::triggered, this,
+            app::Handler([this](bool) { CopySelectedText(); }));
+    const auto key = [this](QKeySequence sequence, auto handler) {
+        connect(new QShortcut(sequence, this), &QShortcut::activated, this,
+                app::Handler(std::move(handler)));
+    };
+    key(QKeySequence::Find, [this] { Command2->click(); });
+    key(QKeySequence(Qt::Key_F3), [this] { emit FindNextRequested(); });
+    // Ctrl+Q whatever the platform's keyboard scheme says.
+    key(QKeySequence(Qt::CTRL | Qt::Key_Q), [this] { close(); });
+    setAcceptDrops(true);
 }
 
 Form1::~Form1() = default;
@@ -125,6 +152,61 @@ bool Form1::event(QEvent *event)
 void Form1::Command1_Click()
 {
     ListingRun();
+}
+
+void Form1::OpenFolder(const std::string &folder)
+{
+    if (listing_)
+        return;
+    Module1::SelectedFolder = platform::OpenableFolder(folder);
+    TreeView1->Clear();
+    listSelectedFolder();
+}
+
+void Form1::CopySelectedText()
+{
+    const platform::NodeId node = TreeView1->SelectedNode();
+    if (node == 0)
+        return;
+    const std::string_view text = TreeView1->Text(node);
+    QGuiApplication::clipboard()->setText(QString::fromUtf8(text.data(), qsizetype(text.size())));
+}
+
+namespace
+{
+// The one local folder a drag carries, or an empty string.
+std::string droppedFolder(const QMimeData *data)
+{
+    if (!data || !data->hasUrls() || data->urls().size() != 1 ||
+        !data->urls().front().isLocalFile())
+        return {};
+    const QString path = data->urls().front().toLocalFile();
+    return QFileInfo(path).isDir() ? QFile::encodeName(path).toStdString() : std::string();
+}
+} // namespace
+
+void Form1::dragEnterEvent(QDragEnterEvent *event)
+{
+    if (!listing_ && !droppedFolder(event->mimeData()).empty())
+        event->acceptProposedAction();
+}
+
+void Form1::dragMoveEvent(QDragMoveEvent *event)
+{
+    if (!listing_ && !droppedFolder(event->mimeData()).empty())
+        event->acceptProposedAction();
+}
+
+void Form1::dropEvent(QDropEvent *event)
+{
+    const std::string folder = droppedFolder(event->mimeData());
+    if (listing_ || folder.empty())
+        return;
+    event->acceptProposedAction();
+    // The run starts once the drop is over, so that the program it came from is not kept
+    // waiting for the drop's end.
+    QMetaObject::invokeMethod(this, app::Handler([this, folder] { OpenFolder(folder); }),
+                              Qt::QueuedConnection);
 }
 
 void Form1::keyPressEvent(QKeyEvent *event)

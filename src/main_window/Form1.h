@@ -11,6 +11,7 @@
 #include "Listing.h"
 #include "Module1.h"
 
+class QAction;
 class QLabel;
 class QPushButton;
 
@@ -65,14 +66,30 @@ public:
     // True from the chooser's close to the end of the run's work.
     bool Listing() const { return listing_; }
 
+    // The tree's context menu entry 「コピー」, also Ctrl+C in this window.
+    QAction *CopyAction;
+
 public slots:
     void Form_Load();
     void Command1_Click();
     void ListingRun();
+    // Lists folder as if it had been chosen in the chooser and confirmed, from the command
+    // line or dropped on the window: a folder that cannot be opened raises FolderError, as
+    // the chooser does, and changes nothing. Nothing happens during a run.
+    void OpenFolder(const std::string &folder);
+    // Copies the selected node's text to the clipboard; nothing without a selection.
+    void CopySelectedText();
+
+signals:
+    // F3: find-next in the search window, when it is open.
+    void FindNextRequested();
 
 protected:
     bool event(QEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
+    void dragEnterEvent(QDragEnterEvent *event) override;
+    void dragMoveEvent(QDragMoveEvent *event) override;
+    void dropEvent(QDropEvent *event) override;
 
 private:
     ListFunction list_;

@@ -2,11 +2,13 @@
 
 #include <QEvent>
 #include <QPointer>
+#include <QPushButton>
 #include <QWindow>
 
 #include "Dialog1.h"
 #include "Form1.h"
 #include "TreeView.h"
+#include "Unhandled.h"
 
 namespace
 {
@@ -85,4 +87,14 @@ void Command2_Click(Form1 &form)
     window->show();
     window->raise();
     window->activateWindow();
+}
+
+void ConnectSearch(Form1 &form)
+{
+    QObject::connect(form.Command2, &QPushButton::clicked, &form,
+                     app::Handler([&form](bool) { Command2_Click(form); }));
+    QObject::connect(&form, &Form1::FindNextRequested, &form, app::Handler([] {
+        if (Dialog1 *window = Dialog1::Loaded())
+            window->OKButton->click();
+    }));
 }

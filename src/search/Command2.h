@@ -7,3 +7,7 @@ class Form1;
 // Loads the search window if it is not loaded (running its Form_Load), otherwise brings it
 // forward; either way it is shown modelessly, without an owner.
 void Command2_Click(Form1 &form);
+
+// Wires the main window to the search: its search button runs Command2_Click, and F3 in it
+// presses the search window's find-next button while that window is open.
+void ConnectSearch(Form1 &form);

@@ -11,6 +11,7 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QScreen>
+#include <QShortcut>
 #include <cstdlib>
 #include <cstring>
 
@@ -118,6 +119,9 @@ Dialog1::Dialog1(QWidget *parent)
             app::Handler([this](bool) { OKButton_Click(); }));
     connect(CancelButton, &QPushButton::clicked, this,
             app::Handler([this](bool) { CancelButton_Click(); }));
+    // F3 finds the next one here as in the main window.
+    connect(new QShortcut(QKeySequence(Qt::Key_F3), this), &QShortcut::activated, OKButton,
+            &QPushButton::click);
 
     loadedWindow = this;
 }

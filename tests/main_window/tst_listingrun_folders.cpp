@@ -178,6 +178,64 @@ private slots:
         QCOMPARE(nodes(), first);
     }
 
+    // Busy while the scan runs and the number of archives is not known, then counting them.
+    void theProgressBarIsBusyWhileTheScanRuns_data()
+    {
+        QTest::addColumn<QString>("folder");
+        QTest::addColumn<bool>("archives");
+        QTest::newRow("archives") << "sample" << true;
+        QTest::newRow("none") << "empty" << false;
+    }
+    void theProgressBarIsBusyWhileTheScanRuns()
+    {
+        QFETCH(QString, folder);
+        QFETCH(bool, archives);
+        Form1 form;
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        // Notes the bar at every call the run makes to keep the window going.
+        struct Watch : listing::RunView {
+            listing::RunView *inner = nullptr;
+            const platform::ProgressBar *bar = nullptr;
+            QStringList seen;
+            void SetProgressMax(float max) override { inner->SetProgressMax(max); }
+            void SetProgressValue(float value) override { inner->SetProgressValue(value); }
+            void SetProgressVisible(bool visible) override { inner->SetProgressVisible(visible); }
+            void SetTreeStyle(int style, int border) override
+            {
+                inner->SetTreeStyle(style, border);
+            }
+            std::int32_t WindowHandle() override { return inner->WindowHandle(); }
+            void ScanStarted() override { inner->ScanStarted(); }
+            void ScanEnded() override { inner->ScanEnded(); }
+            void FillStarted() override { inner->FillStarted(); }
+            void FillEnded() override { inner->FillEnded(); }
+            bool KeepGoing() override
+            {
+                const QString state =
+                    !bar->isVisible() ? "hidden"
+                    : bar->Busy()     ? "busy"
+                                  : QStringLiteral("%1 of %2").arg(bar->Value()).arg(bar->Max());
+                if (seen.isEmpty() || seen.back() != state)
+                    seen << state;
+                return inner->KeepGoing();
+            }
+        } watch;
+        watch.bar = form.ProgressBar;
+        form.SetListFunction(
+            [&watch](const std::string &f, platform::TreeNodes &nodes, listing::RunView &view) {
+                watch.inner = &view;
+                return listing::ListFolder(f, nodes, watch);
+            });
+        runAt(form, tmp_.filePath(folder));
+        const QStringList expected =
+            archives ? QStringList{"busy", "1 of 4", "2 of 4", "3 of 4", "4 of 4"}
+                     : QStringList{"busy"};
+        QCOMPARE(watch.seen, expected);
+        QVERIFY(!form.ProgressBar->isVisible());
+        QVERIFY(!form.ProgressBar->Busy());
+    }
+
     void aFolderWithoutArchivesLeavesAnEmptyTree()
     {
         Form1 form;

@@ -313,6 +313,28 @@ private slots:
         QTest::keyClicks(d->Text1, "a");
         QCOMPARE(press(*d), QStringLiteral("a.zip"));
     }
+
+    // F3 presses 次を検索 from either window while the search window is open; Ctrl+F opens it
+    // as 検索 does.
+    void keysOfBothWindows()
+    {
+        ConnectSearch(*form_);
+        QVERIFY(QTest::qWaitForWindowActive(form_.get()));
+        QTest::keyClick(form_->TreeView1, Qt::Key_F3); // no search window: nothing
+        QVERIFY(!Dialog1::Loaded());
+        QCOMPARE(form_->TreeView1->SelectedNode(), platform::NodeId(0));
+        QTest::keyClick(form_->TreeView1, Qt::Key_F, Qt::ControlModifier);
+        Dialog1 *d = Dialog1::Loaded();
+        QVERIFY(d);
+        QVERIFY(QTest::qWaitForWindowActive(d));
+        QTest::keyClicks(d->Text1, "b");
+        QTest::keyClick(d->Text1, Qt::Key_F3);
+        QCOMPARE(form_->TreeView1->SelectedNode(), platform::NodeId(2)); // ab
+        // The find gave the tree the focus: F3 there finds the next one.
+        QVERIFY(QTest::qWaitForWindowActive(form_.get()));
+        QTest::keyClick(form_->TreeView1, Qt::Key_F3);
+        QCOMPARE(form_->TreeView1->SelectedNode(), platform::NodeId(3)); // b
+    }
 };
 
 QTEST_MAIN(TestDialog1)

@@ -1,6 +1,7 @@
 #include "Unhandled.h"
 
 #include <cstdio>
+#include <new>
 #include <stdexcept>
 
 namespace app
@@ -27,6 +28,8 @@ std::string DescribeError(std::exception_ptr error)
     try {
         if (error)
             std::rethrow_exception(error);
+    } catch (const std::bad_alloc &) {
+        return "メモリが足りません";
     } catch (const std::exception &e) {
         return e.what();
     } catch (...) {

@@ -149,6 +149,15 @@ std::string NormalFolderPath(const std::string &path)
     return out.empty() ? std::string("/") : out;
 }
 
+std::string OpenableFolder(const std::string &path)
+{
+    std::string target = NormalFolderPath(path);
+    std::unique_ptr<DIR, DirCloser> dir(::opendir(target.c_str()));
+    if (!dir)
+        throw FolderError(target, errno);
+    return target;
+}
+
 DirListBox::DirListBox(QWidget *parent) : QListWidget(parent)
 {
     setItemDelegate(new LevelDelegate(this));

@@ -33,6 +33,9 @@ QString VisiblePath(std::string_view path);
 // "/" for the root; otherwise absolute, without "." or ".." parts, doubled or trailing "/".
 // A relative path is taken from the process's current folder.
 std::string NormalFolderPath(const std::string &path);
+// The normal path of a folder that can be opened, as SetPath would open it; raises
+// FolderError when it cannot.
+std::string OpenableFolder(const std::string &path);
 
 class DirListBox : public QListWidget
 {

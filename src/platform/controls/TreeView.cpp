@@ -75,6 +75,14 @@ void TreeModel::Thaw()
     known_ = 0;
 }
 
+void TreeModel::ThawByReset()
+{
+    beginResetModel();
+    frozen_ = false;
+    known_ = 0;
+    endResetModel();
+}
+
 QModelIndex TreeModel::IndexOf(NodeId id) const
 {
     if (id == TreeStore::kRoot || id > store_.Count() || !isKnown(id))
@@ -208,8 +216,8 @@ void TreeView::EnsureVisible(NodeId node)
         // An ancestor already noted has its own ancestors noted too.
         for (NodeId p = store.Parent(node); p != TreeStore::kRoot && !marked_[p];
              p = store.Parent(p)) {
-            marked_[p] = true;
             toExpand_.push_back(p);
+            marked_[p] = true;
         }
         toShow_ = node;
         return;
@@ -255,8 +263,14 @@ void TreeView::EndFill()
 {
     if (!Filling())
         return;
-    ShowFilled();
-    model_.Thaw();
+    try {
+        ShowFilled();
+        model_.Thaw();
+    } catch (...) {
+        // Out of memory while the views were told: they start again from what there is.
+        model_.ThawByReset();
+        throw;
+    }
     toExpand_.shrink_to_fit();
     marked_.clear();
     marked_.shrink_to_fit();

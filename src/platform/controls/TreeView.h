@@ -33,6 +33,8 @@ public:
     void Freeze();
     void Announce();
     void Thaw();
+    // Ends a freeze however far the announcements went: the views read everything again.
+    void ThawByReset();
     bool Frozen() const { return frozen_; }
     // The nodes the views know.
     std::size_t Known() const { return frozen_ ? known_ : store_.Count(); }

@@ -178,7 +178,7 @@ std::size_t TreeStore::MemoryBytes() const
 
 void NodeKeys::Clear()
 {
-    std::unordered_map<std::string, NodeId>().swap(keys_);
+    keys_.clear();
     lastKey_.clear();
     lastNode_ = 0;
 }
@@ -215,10 +215,7 @@ NodeKeys::Entry NodeKeys::Prepare(std::string_view key, NodeId id)
 {
     if (key.empty())
         return {};
-    // Room in the table, so that taking the entry in does not rehash.
-    if (keys_.size() + 1 > keys_.bucket_count() * keys_.max_load_factor())
-        keys_.reserve(2 * keys_.size() + 1);
-    std::unordered_map<std::string, NodeId> one;
+    std::map<std::string, NodeId, std::less<>> one;
     one.emplace(std::string(key), id);
     return one.extract(one.begin());
 }
@@ -233,7 +230,7 @@ NodeId NodeKeys::Find(std::string_view key) const
 {
     if (key.empty())
         return 0;
-    auto it = keys_.find(std::string(key));
+    auto it = keys_.find(key);
     return it == keys_.end() ? 0 : it->second;
 }
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -37,8 +38,8 @@ public:
     // Gives id the key, which CheckFree has let pass.
     void Insert(std::string_view key, NodeId id);
     // The same in two steps: Prepare allocates all that the key needs, and may raise; the
-    // Insert that takes what it made cannot fail, if nothing was added in between.
-    using Entry = std::unordered_map<std::string, NodeId>::node_type;
+    // Insert that takes what it made cannot fail.
+    using Entry = std::map<std::string, NodeId, std::less<>>::node_type;
     Entry Prepare(std::string_view key, NodeId id);
     void Insert(Entry &&entry) noexcept;
     // The node with this key, or 0.
@@ -46,7 +47,9 @@ public:
     std::size_t Count() const { return keys_.size(); }
 
 private:
-    std::unordered_map<std::string, NodeId> keys_;
+    // Ordered, so that an entry made ahead goes in without allocating, and a key is looked
+    // up without a copy.
+    std::map<std::string, NodeId, std::less<>> keys_;
     // A listing adds all children of one archive in a row: the last parent found is kept.
     mutable std::string lastKey_;
     mutable NodeId lastNode_ = 0;
