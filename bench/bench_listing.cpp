@@ -65,6 +65,8 @@ public:
         inner_.SetTreeStyle(style, borderStyle);
     }
     std::int32_t WindowHandle() override { return inner_.WindowHandle(); }
+    void ScanStarted() override { inner_.ScanStarted(); }
+    void ScanEnded() override { inner_.ScanEnded(); }
     void FillStarted() override { inner_.FillStarted(); }
     void FillEnded() override
     {
