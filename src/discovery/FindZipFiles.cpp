@@ -291,13 +291,19 @@ public:
                 threads_.emplace_back([this] { Work(); });
         } catch (const std::system_error &) {
             // Fewer threads read ahead less; none leaves the walk to itself.
+        } catch (...) {
+            // Out of memory: the threads already started end before the error goes on.
+            Stop();
+            throw;
         }
     }
     ReadAhead(const ReadAhead &) = delete;
     ReadAhead &operator=(const ReadAhead &) = delete;
 
+    ~ReadAhead() { Stop(); }
+
     // A stop leaves no thread behind: each finishes the request it is in and ends.
-    ~ReadAhead()
+    void Stop()
     {
         std::map<Key, Entry> dropped;
         {
@@ -308,7 +314,8 @@ public:
         }
         work_.notify_all();
         for (std::thread &t : threads_)
-            t.join();
+            if (t.joinable())
+                t.join();
     }
 
     // Offers the subfolders of a folder just read to the threads.

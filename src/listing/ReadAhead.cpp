@@ -4,6 +4,7 @@
 #include <condition_variable>
 #include <deque>
 #include <mutex>
+#include <new>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -144,15 +145,20 @@ ReadAheadPool::~ReadAheadPool()
         s.stop = true;
         s.work.notify_all();
         s.changed.wait_for(lock, kStopGrace, [&] { return s.live == 0; });
-        exited = s.exited;
-        // The archive the listing took last may not have been opened (the run ended by an
-        // error): its read is dropped with the ones never reached.
-        for (std::size_t i = s.reached > 0 ? s.reached - 1 : 0; i < s.held.size(); ++i)
-            if (s.held[i] >= 0 || i + 1 == s.reached)
-                unused.push_back(&s.paths[i]);
+        // Nothing leaves a destructor: out of memory, the threads are let go to end on their
+        // own, and the reads noted so far are dropped.
+        try {
+            exited = s.exited;
+            // The archive the listing took last may not have been opened (the run ended by an
+            // error): its read is dropped with the ones never reached.
+            for (std::size_t i = s.reached > 0 ? s.reached - 1 : 0; i < s.held.size(); ++i)
+                if (s.held[i] >= 0 || i + 1 == s.reached)
+                    unused.push_back(&s.paths[i]);
+        } catch (const std::bad_alloc &) {
+        }
     }
     for (std::size_t id = 0; id < s.threads.size(); ++id) {
-        if (exited[id])
+        if (id < exited.size() && exited[id])
             s.threads[id].join();
         else
             s.threads[id].detach(); // stuck in a read; it drops what it gets

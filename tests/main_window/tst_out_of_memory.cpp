@@ -24,7 +24,7 @@ namespace
 // The allocation-failure injector: while armed on a thread, the nth allocation by operator new
 // on that thread fails. Other threads (a read-ahead helper) allocate as usual, and so does Qt
 // itself: it is not written to survive an exception from inside it, so only the allocations
-// of the program's own code, and of the libraries it calls besides Qt, are made to fail.
+// of the program's own code, and of the C++ and ICU libraries it calls, are made to fail.
 thread_local bool t_armed = false;
 long g_allocations = 0;
 long g_failAt = 0;
@@ -36,7 +36,10 @@ std::vector<CodeRange> g_qt;
 
 int noteQt(dl_phdr_info *info, std::size_t, void *)
 {
-    if (!std::strstr(info->dlpi_name, "libQt6") && !std::strstr(info->dlpi_name, "/plugins/"))
+    // The archive library answers with a result code at its C boundary, whatever went wrong
+    // inside it; its allocations are left alone too.
+    if (!std::strstr(info->dlpi_name, "libQt6") && !std::strstr(info->dlpi_name, "/plugins/") &&
+        !std::strstr(info->dlpi_name, "libUnZip32"))
         return 0;
     for (int i = 0; i < info->dlpi_phnum; ++i) {
         const ElfW(Phdr) &segment = info->dlpi_phdr[i];
@@ -208,8 +211,6 @@ class TestOutOfMemory : public QObject
 private slots:
     void initTestCase()
     {
-        dl_iterate_phdr(noteQt, nullptr);
-        QVERIFY(!g_qt.empty());
         QVERIFY(tmp_.isValid());
         QDir().mkpath(tmp_.filePath("sub"));
         using testsupport::ArchiveOf;
@@ -234,6 +235,9 @@ private slots:
         };
         run();
         QCOMPARE(reports, std::vector<std::string>{});
+        // Once a run has loaded all it uses.
+        dl_iterate_phdr(noteQt, nullptr);
+        QVERIFY(!g_qt.empty());
         const QStringList whole = nodesOf(form.TreeView1->Model().Store());
         QCOMPARE(whole.size(), 9);
 
@@ -254,6 +258,11 @@ private slots:
                 QCOMPARE(reports, std::vector<std::string>{});
                 QCOMPARE(nodes, whole);
                 break;
+            }
+            if (reports.empty()) {
+                // Parts that can do without (reading ahead) went on without.
+                QCOMPARE(nodes, whole);
+                continue;
             }
             QCOMPARE(reports, std::vector<std::string>{"メモリが足りません"});
             // What was added stays, every node whole and known to the view.
