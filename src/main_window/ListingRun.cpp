@@ -10,6 +10,7 @@
 #include "Dialog.h"
 #include "DirListBox.h"
 #include "Form1.h"
+#include "Module1.h"
 #include "ProgressBar.h"
 #include "TreeView.h"
 
@@ -153,12 +154,12 @@ public:
     std::int32_t WindowHandle() override { return std::int32_t(form_.winId()); }
     void ScanStarted() override
     {
-        form_.ProgressBar->SetBusy(true);
-        form_.ProgressBar->SetVisible(true);
+        scanning_ = true;
         paint();
     }
     void ScanEnded() override
     {
+        scanning_ = false;
         form_.ProgressBar->SetBusy(false);
         form_.ProgressBar->SetVisible(false);
     }
@@ -170,6 +171,12 @@ public:
     void FillEnded() override { form_.TreeView1->EndFill(); }
     bool KeepGoing() override
     {
+        // Busy from the scan's first archive on, while their number is not known yet; a scan that
+        // finds none never shows the bar.
+        if (scanning_ && Module1::ArchiveCount > 0 && !form_.ProgressBar->Busy()) {
+            form_.ProgressBar->SetBusy(true);
+            form_.ProgressBar->SetVisible(true);
+        }
         // Often enough for a window that is seen to work, seldom enough to cost nothing.
         if (sincePaint_.elapsed() >= 50)
             paint();
@@ -198,14 +205,15 @@ private:
     QElapsedTimer sinceShown_;
     qint64 showCost_ = 0;
     bool closeRequested_ = false;
+    bool scanning_ = false;
 
     void paint()
     {
         // The tree shows what was added at a paint, unless the last time it did cost more
-        // than a third of the time since: a layout costs as much as the rows the tree has,
+        // than an eighth of the time since: a layout costs as much as the rows the tree has,
         // and this keeps the run's whole cost in proportion to its size.
         platform::TreeView &tree = *form_.TreeView1;
-        const bool show = tree.Filling() && sinceShown_.elapsed() >= 3 * showCost_;
+        const bool show = tree.Filling() && sinceShown_.elapsed() >= 8 * showCost_;
         QElapsedTimer cost;
         cost.start();
         if (show)
