@@ -109,9 +109,9 @@ class SmallCorpus(unittest.TestCase):
 
 class Zip64(unittest.TestCase):
     def test_more_than_65535_entries(self):
-        spec = importlib.util.spec_from_file_location("make_corpus", SCRIPT)
-        mc = importlib.util.module_from_spec(spec)
-        spec.loader.exec_module(mc)
+        found = importlib.util.spec_from_file_location("make_corpus", SCRIPT)
+        mc = importlib.util.module_from_spec(found)
+        found.loader.exec_module(mc)
         rng = mc.random.Random(1)
         names = ["d/%06d.txt" % i for i in range(70000)]
         data = mc.build_zip(rng, mc.Payloads(rng), names, "unix", "utf-8", stub=3000)
