@@ -39,9 +39,17 @@ chooser=$(x11_window '^参照先$') || fail "the chooser did not open"
 xdotool key --clearmodifiers Return
 x11_until 20 x11_gone '^参照先$' || fail "the chooser did not close"
 
-# 検索, a search text and Enter.
-x11_click "$main" $((7800 + 855 / 2)) $((120 + 255 / 2))
-search=$(x11_window '^検索$') || fail "the search window did not open"
+# 検索, a search text and Enter. The run takes no input until it ends, which in a slow (sanitizer)
+# build can be a while after the chooser closed: the click is repeated until the window opens.
+search=
+for _ in 1 2 3 4 5 6 7 8; do
+  x11_click "$main" $((7800 + 855 / 2)) $((120 + 255 / 2))
+  if x11_until 5 xdotool search --onlyvisible --name '^検索$'; then
+    search=$(x11_window '^検索$')
+    break
+  fi
+done
+[ -n "$search" ] || fail "the search window did not open"
 read -r sx sy _ _ < <(x11_geometry "$search")
 [ "$sx $sy" = "$((6300 / 15)) $((4095 / 15))" ] || fail "search window at $sx $sy"
 xprop -id "$search" _NET_WM_STATE | grep -q _NET_WM_STATE_SKIP_TASKBAR || fail "search window on the taskbar"
