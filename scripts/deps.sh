@@ -10,6 +10,8 @@ if [ "${1:-run}" = test ]; then
   packages+=(libzip-dev zip unzip python3 strace clang clang-format libclang-rt-14-dev libtsan2 util-linux git)
   # Real windows under a window manager, driven by real input, and the screenshots.
   packages+=(xvfb openbox x11-utils xdotool imagemagick)
+  # The emulated slow file share a window is closed on: FUSE, its library and a C compiler.
+  packages+=(fuse3 libfuse3-dev gcc)
   # The package stage: dpkg-shlibdeps and the checks of the .deb, its desktop entry, metainfo,
   # man pages and icons.
   packages+=(dpkg-dev desktop-file-utils appstream man-db file binutils)

@@ -1,0 +1,125 @@
+#!/usr/bin/env bash
+# Closing the main window in the middle of a run on a slow file share ends the program at once.
+# The program lists a folder on bench/share.c, which answers every request after a delay; its
+# main window is closed by real input (Alt+F4 to the window manager) once while the scan reads
+# folders and archives ahead, and once while the tree fills. Each time the program must be gone
+# within a bound, with a clean exit, and nothing of it left in flight: the share unmounts at once.
+# Usage: x11_close_on_share.sh HAKOMI SHARE.C. Exits 77 (skipped), with the reason, where an X
+# tool or FUSE is missing or the share cannot be mounted here.
+set -euo pipefail
+hakomi=$1
+share_c=$2
+delay_ms=${HAKOMI_SHARE_DELAY_MS:-100}
+# Seconds from the close to the end of the program; a whole run takes several times as long.
+bound=${HAKOMI_CLOSE_BOUND:-2}
+. "$(dirname "$0")/../../scripts/x11-session.sh"
+
+skip() {
+  echo "skipped: $*"
+  exit 77
+}
+if missing=$(x11_missing); then
+  skip "$missing is not installed (scripts/deps.sh test installs it)"
+fi
+[ -e /dev/fuse ] || skip "/dev/fuse is missing"
+command -v fusermount3 >/dev/null || skip "fusermount3 is not installed (Debian package fuse3)"
+pkg-config --exists fuse3 || skip "libfuse3 is not installed (Debian package libfuse3-dev)"
+
+work=$(mktemp -d)
+point=$work/share
+share_pid=
+unmount() {
+  if mountpoint -q "$point"; then
+    fusermount3 -u "$point" 2>/dev/null || fusermount3 -uz "$point" 2>/dev/null || true
+  fi
+  [ -n "$share_pid" ] && kill "$share_pid" 2>/dev/null && wait "$share_pid" 2>/dev/null
+  share_pid=
+}
+# Whatever happens, nothing stays mounted: the program ends first, then the share.
+cleanup() {
+  x11_stop
+  unmount
+  mountpoint -q "$point" 2>/dev/null || rm -rf --one-file-system "$work"
+}
+trap cleanup EXIT
+
+fail() {
+  echo "FAIL: $*" >&2
+  [ -n "${x11_dir:-}" ] && cat "$x11_dir/program.log" >&2 2>/dev/null
+  cat "$work/share.log" >&2 2>/dev/null
+  exit 1
+}
+
+cc -O2 -o "$work/share-fs" "$share_c" $(pkg-config --cflags --libs fuse3) ||
+  fail "bench/share.c does not build"
+
+# 48 folders of 15 archives: at 100 ms a request the scan takes seconds, and the whole run more.
+mkdir "$work/corpus" "$point"
+python3 - "$work/corpus" <<'PY'
+import os, sys, zipfile
+root = sys.argv[1]
+for f in range(48):
+    folder = os.path.join(root, f"棚{f // 12}", f"箱{f:02}")
+    os.makedirs(folder)
+    for a in range(15):
+        with zipfile.ZipFile(os.path.join(folder, f"書庫{a:02}.zip"), "w") as z:
+            for e in range(10):
+                z.writestr(f"中身{e:02}.txt", b"x" * e)
+PY
+
+# A fresh mount for each round, so that each starts cold.
+mount_share() {
+  "$work/share-fs" --delay-ms "$delay_ms" --threads 256 "$work/corpus" "$point" \
+    >"$work/share.log" 2>&1 &
+  share_pid=$!
+  until [ "$(stat -c %d "$point")" != "$(stat -c %d "$work")" ]; do
+    kill -0 "$share_pid" 2>/dev/null ||
+      skip "the share does not mount here: $(tr '\n' ' ' <"$work/share.log")"
+    sleep 0.05
+  done
+}
+
+# The program holds an archive on the share open: archives are found and being read.
+reading() { ls -l "/proc/$x11_program_pid/fd" 2>/dev/null | grep -q "$point/.*\.zip$"; }
+# The tree shows nodes: its inside holds more than the background's colour.
+filling() {
+  [ "$(import -window "$main" -crop 500x230+24+40 +repage -format %k info: 2>/dev/null)" -gt 2 ]
+}
+ended() { ! kill -0 "$x11_program_pid" 2>/dev/null; }
+seconds() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", b - a }'; }
+
+# close_round WHEN PREDICATE: starts the program on a fresh share, closes its main window once
+# PREDICATE holds, and checks that the program ends within the bound and leaves the share free.
+close_round() {
+  local when=$1 wait_for=$2
+  mount_share
+  x11_program "$x11_dir" "$hakomi" "$point"
+  local began=$EPOCHREALTIME
+  main=$(x11_window '^箱のポムリは何だろな？$') || fail "the main window did not show"
+  x11_until 60 "$wait_for" || fail "the run never reached the point to close it ($when)"
+  kill -0 "$x11_program_pid" 2>/dev/null || fail "the run ended before the close ($when)"
+  local closed=$EPOCHREALTIME
+  xdotool key --clearmodifiers alt+F4
+  x11_until 30 ended || fail "the program did not end within 30 s after the close ($when)"
+  local gone=$EPOCHREALTIME status=0
+  wait "$x11_program_pid" || status=$?
+  unset 'x11_pids[-1]' # the program, started last, is reaped
+  [ "$status" = 0 ] || fail "the program ended with status $status ($when)"
+  local took
+  took=$(seconds "$closed" "$gone")
+  echo "closed $(seconds "$began" "$closed") s after the start, $when: the program ended" \
+    "$took s after the close (${delay_ms} ms a request)"
+  awk -v t="$took" -v b="$bound" 'BEGIN { exit !(t <= b) }' ||
+    fail "the program took $took s to end after the close ($when), over $bound s"
+  # Nothing of the program is left in flight: the share unmounts at once and ends cleanly.
+  fusermount3 -u "$point" || fail "the share could not be unmounted after the program ended ($when)"
+  x11_until 10 eval '! kill -0 $share_pid' || fail "the share did not end after its unmount"
+  wait "$share_pid" || fail "the share ended with status $?"
+  share_pid=
+}
+
+x11_start 1024x768 96
+trap cleanup EXIT # in place of the session's own, which it calls
+close_round "while the scan reads ahead" reading
+close_round "while the tree fills" filling
+echo "passed"
