@@ -754,12 +754,6 @@ void TestFindZipFiles::lowDescriptorLimit()
 {
     QFETCH(QStringList, limits);
     QFETCH(qulonglong, limitAfter);
-#ifdef __SANITIZE_ADDRESS__
-    // Under the sanitizers the helper dies in the runtime's own checks when three descriptors
-    // are all it has left; not understood yet, so the case runs in the ordinary build only.
-    if (QByteArray(QTest::currentDataTag()) == "taken by others")
-        QSKIP("not run under the address sanitizer: the helper fails with three descriptors free");
-#endif
     const Fixture fixture;
     const QByteArray &root = fixture.root;
     Paths tree, expected;
