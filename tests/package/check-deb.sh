@@ -46,6 +46,9 @@ for program in hakomi hakomi-ls; do
 done
 readelf -d "$root/usr/lib/$multiarch/hakomi/libUnZip32.so" | grep -Eq 'R(UN)?PATH' &&
   fail "libUnZip32.so has a RUNPATH"
+# Its C functions are all it exports: its own copies of templates are never bound to a program's.
+others=$(nm -D --defined-only "$root/usr/lib/$multiarch/hakomi/libUnZip32.so" | awk '$3 !~ /^UnZip/')
+[ -z "$others" ] || fail "libUnZip32.so exports more than its C functions: $others"
 for size in 16 32 48 64 128 256; do
   file "$root/usr/share/icons/hicolor/${size}x${size}/apps/hakomi.png" |
     grep -q "PNG image data, $size x $size," || fail "the ${size}px icon is not ${size}x${size}"
