@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The program's windows under a real window manager (Xvfb with openbox), driven by real clicks
-# and keys: the main window centred by its outer size, the search window above the main window
-# after finds, on its own once the main window is closed.
+# and keys: the main window centred by its outer size, the empty tree's focus shown from the
+# start, the search window above the main window after finds, on its own once the main window
+# is closed.
 # Usage: x11_windows.sh HAKOMI [SCREENSHOT]. Exits 77 (skipped) when an X tool is missing.
 set -euo pipefail
 hakomi=$1
@@ -32,6 +33,14 @@ want="$(centred 1024 "$w") $(centred 768 "$h") $w $h"
 sleep 1
 [ "$(x11_frame "$main")" = "$want" ] || fail "the main window moved after it showed: $(x11_frame "$main")"
 echo "main window frame (left top width height): $want"
+
+# The empty tree has the focus and shows it from the start, in its top row (pixels at 96 dpi);
+# Tab takes the focus, and the cue with it, to 参照先：.
+top_row() { import -window "$main" -crop 561x24+16+32 "rgb:$1"; }
+top_row "$x11_dir/focused.rgb"
+cue_gone() { top_row "$x11_dir/unfocused.rgb" && ! cmp -s "$x11_dir/focused.rgb" "$x11_dir/unfocused.rgb"; }
+xdotool key --clearmodifiers Tab
+x11_until 5 cue_gone || fail "the tree shows no focus at start"
 
 # A listing run: 参照先：, then Enter on OK, which has the focus.
 x11_click "$main" $((240 + 855 / 2)) $((120 + 255 / 2))

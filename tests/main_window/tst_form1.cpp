@@ -10,6 +10,22 @@
 #include "TreeView.h"
 #include "Twips.h"
 
+namespace
+{
+
+// The smallest rectangle that holds every pixel in which two pictures of one size differ.
+QRect Difference(const QImage &a, const QImage &b)
+{
+    QRect box;
+    for (int y = 0; y < a.height(); ++y)
+        for (int x = 0; x < a.width(); ++x)
+            if (a.pixel(x, y) != b.pixel(x, y))
+                box |= QRect(x, y, 1, 1);
+    return box;
+}
+
+} // namespace
+
 class TestForm1 : public QObject
 {
     Q_OBJECT
@@ -85,18 +101,31 @@ private slots:
             QCOMPARE(label->text(), caption);
     }
 
-    void treeHasTheFocusAndTabFollowsTheTable()
+    void treeHasTheFocusShowsItAndTabFollowsTheTable()
     {
         Form1 form;
         form.Form_Load();
         form.show();
         QVERIFY(QTest::qWaitForWindowActive(&form));
         QCOMPARE(QApplication::focusWidget(), static_cast<QWidget *>(form.TreeView1));
+        const auto shot = [&form] { return form.TreeView1->grab().toImage(); };
+        QList<QImage> shots{shot()};
         const QList<QWidget *> order{form.Command1, form.Command2, form.TreeView1};
         for (QWidget *next : order) {
             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
             QCOMPARE(QApplication::focusWidget(), next);
+            shots.append(shot());
         }
+        // The empty tree shows the focus from the start, and again when it comes back.
+        const QRect cue = Difference(shots[0], shots[1]);
+        QVERIFY(!cue.isEmpty());
+        QCOMPARE(shots[3], shots[0]);
+        // Where the first node shows it once that node is current.
+        form.TreeView1->Add("", 0, "", "a.zip");
+        form.TreeView1->setCurrentIndex(form.TreeView1->Model().IndexOf(1));
+        const QImage current = shot();
+        form.Command1->setFocus();
+        QCOMPARE(Difference(current, shot()), cue);
     }
 
     void formLoadHidesTheProgressBarAndCentresTheWindow()

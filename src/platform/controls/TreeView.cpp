@@ -4,6 +4,7 @@
 #include <QHeaderView>
 #include <QPainter>
 #include <QScrollBar>
+#include <QStyleOptionFocusRect>
 #include <algorithm>
 #include <optional>
 
@@ -424,6 +425,42 @@ void TreeView::changeEvent(QEvent *event)
     QTreeView::changeEvent(event);
     if (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange)
         fontChanged();
+}
+
+void TreeView::paintEvent(QPaintEvent *event)
+{
+    QTreeView::paintEvent(event);
+    // The rows show the focus only on the current node. With none, as in an empty tree, the
+    // tree shows it where the first node's cue comes, as a list box shows its caret.
+    if (!hasFocus() || currentIndex().isValid())
+        return;
+    QPainter painter(viewport());
+    QStyleOptionFocusRect option;
+    option.initFrom(this);
+    option.rect = firstRowCell();
+    option.backgroundColor = palette().color(QPalette::Base);
+    style()->drawPrimitive(QStyle::PE_FrameFocusRect, &option, &painter, this);
+}
+
+void TreeView::currentChanged(const QModelIndex &current, const QModelIndex &previous)
+{
+    QTreeView::currentChanged(current, previous);
+    // The cue without a current node comes or goes.
+    if (current.isValid() != previous.isValid())
+        viewport()->update(firstRowCell());
+}
+
+QRect TreeView::firstRowCell() const
+{
+    // A text row's height, as the item delegate gives it.
+    QStyleOptionViewItem item;
+    initViewItemOption(&item);
+    item.features |= QStyleOptionViewItem::HasDisplay;
+    item.text = QStringLiteral("X");
+    const int height =
+        style()->sizeFromContents(QStyle::CT_ItemViewItem, &item, QSize(), this).height();
+    const int left = rootIsDecorated() ? indentation() : 0;
+    return QRect(left - horizontalOffset(), 0, header()->sectionSize(0) - left, height);
 }
 
 void TreeView::scrollTo(const QModelIndex &index, ScrollHint hint)

@@ -115,6 +115,8 @@ protected:
                       const QModelIndex &index) const override;
     void resizeEvent(QResizeEvent *event) override;
     void changeEvent(QEvent *event) override;
+    void paintEvent(QPaintEvent *event) override;
+    void currentChanged(const QModelIndex &current, const QModelIndex &previous) override;
 
 private:
     TreeModel model_;
@@ -142,6 +144,7 @@ private:
     double estimate(std::string_view text);
     int levelOf(NodeId node);
     void fitColumn();
+    QRect firstRowCell() const;
 };
 
 } // namespace platform
