@@ -1,5 +1,6 @@
 // Drives the program's modal windows from a test: an action runs once the window is the
 // active modal one. Actions should only observe and close; checks belong after exec returns.
+// Also a view that watches a listing run.
 #pragma once
 
 #include <QApplication>
@@ -14,6 +15,7 @@
 
 #include "Dialog.h"
 #include "DirListBox.h"
+#include "Listing.h"
 
 template <class Window> void WhenOpen(std::function<void(Window &)> act)
 {
@@ -90,3 +92,19 @@ inline std::string Bytes(const QString &s)
 {
     return QFile::encodeName(s).toStdString();
 }
+
+// Passes every call of a run on to the window's own view; a test overrides what it watches.
+struct ForwardingView : listing::RunView {
+    listing::RunView *inner = nullptr;
+    void SetProgressMax(float max) override { inner->SetProgressMax(max); }
+    void SetProgressValue(float value) override { inner->SetProgressValue(value); }
+    void SetProgressVisible(bool visible) override { inner->SetProgressVisible(visible); }
+    void SetTreeStyle(int style, int border) override { inner->SetTreeStyle(style, border); }
+    std::int32_t WindowHandle() override { return inner->WindowHandle(); }
+    void ScanStarted() override { inner->ScanStarted(); }
+    void ScanEnded() override { inner->ScanEnded(); }
+    void FillStarted() override { inner->FillStarted(); }
+    void FillEnded() override { inner->FillEnded(); }
+    bool KeepGoing() override { return inner->KeepGoing(); }
+    std::string ArchiveText(std::string_view path) override { return inner->ArchiveText(path); }
+};

@@ -1,5 +1,5 @@
-// The window side of a listing run, over archives made up by a stand-in for the scan and
-// the reader, so that every step can be watched from inside the run.
+// The window side of a listing run, through the real scan and listing over folders made at
+// test time and a scripted archive library, so that every step can be watched from inside.
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QMessageBox>
@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <stdexcept>
 
+#include "Class1.h"
 #include "Driver.h"
 #include "Form1.h"
 #include "Listing.h"
@@ -18,21 +19,16 @@
 #include "ProgressBar.h"
 #include "TreeView.h"
 #include "Unhandled.h"
+#include "ZipWriter.h"
+#include "fake/FakeUnZip32.h"
 
 namespace
 {
 
-struct Archive {
-    std::string path;
-    std::vector<std::string> entries; // empty: rejected by the reader
-};
-
-// Lists made-up archives the way the listing does, through the same view hooks, and calls
-// inside() after each archive so that a test can act in the middle of a run.
-struct FakeList {
-    std::vector<Archive> archives;
-    std::vector<Module1::SkippedFolder> skipped;
-    std::vector<Module1::RejectedArchive> rejected;
+// Lists through the real listing and the window's own view, and calls scanned() after the scan
+// and inside() after each archive, so that a test can act in the middle of a run.
+struct Run : ForwardingView {
+    std::function<void()> scanned;
     std::function<void(int archive)> inside;
     std::vector<std::string> folders;
     int listed = 0;
@@ -41,52 +37,48 @@ struct FakeList {
     {
         folders.push_back(folder);
         listed = 0;
-        Module1::SkippedFolders = skipped;
-        Module1::RejectedArchives = rejected;
-        if (archives.empty())
-            return false;
-        view.SetProgressMax(float(archives.size()));
-        view.SetProgressVisible(true);
-        view.FillStarted();
-        try {
-            for (std::size_t i = 1; i <= archives.size(); ++i) {
-                const Archive &a = archives[i - 1];
-                const std::string key = "R" + std::to_string(i);
-                platform::NodeId last = nodes.Add({}, 0, key, a.path);
-                if (a.entries.empty())
-                    last =
-                        nodes.Add(key, platform::TreeNodes::tvwChild, {}, listing::kRejectionText);
-                for (const std::string &e : a.entries)
-                    last = nodes.Add(key, platform::TreeNodes::tvwChild, {}, e);
-                nodes.EnsureVisible(last);
-                view.SetProgressValue(float(i));
-                listed = int(i);
-                if (inside)
-                    inside(int(i));
-                if (!view.KeepGoing())
-                    break;
-            }
-        } catch (...) {
-            view.FillEnded();
-            throw;
-        }
-        view.FillEnded();
-        view.SetTreeStyle(6, 1);
-        view.SetProgressVisible(false);
-        return true;
+        inner = &view;
+        return listing::ListFolder(folder, nodes, *this);
+    }
+    void ScanEnded() override
+    {
+        inner->ScanEnded();
+        if (scanned)
+            scanned();
+    }
+    void SetProgressValue(float value) override
+    {
+        inner->SetProgressValue(value);
+        listed = int(value);
+        if (inside)
+            inside(listed);
     }
 };
 
-std::vector<Archive> someArchives(int n, int entries)
+// A file that the scripted library takes as an archive of these entries, or refuses (none); it
+// never reads its bytes, which make a refused one neither empty nor unreadable. No path: the
+// script of every file without one of its own.
+void scriptedArchive(const QString &path, std::optional<QStringList> entries)
 {
-    std::vector<Archive> list;
-    for (int i = 1; i <= n; ++i) {
-        Archive a{"/data/書庫" + std::to_string(i) + ".zip", {}};
-        for (int j = 1; j <= entries; ++j)
-            a.entries.push_back("dir/名前" + std::to_string(j) + ".txt");
-        list.push_back(a);
-    }
-    return list;
+    if (!path.isEmpty())
+        QVERIFY(testsupport::WriteFile(path, "scripted"));
+    FakeUnZip32_ScriptFor(path.isEmpty() ? nullptr : Bytes(path).c_str());
+    FakeUnZip32_SetCheck(entries.has_value());
+    FakeUnZip32_SetOpen(1);
+    for (const QString &e : entries.value_or(QStringList()))
+        FakeUnZip32_AddEntry(e.toUtf8().constData(), std::int32_t(e.toUtf8().size()));
+    FakeUnZip32_ScriptFor(nullptr);
+}
+
+// n archives in the current folder, each with the same entries.
+void someArchives(int n, int entries)
+{
+    QStringList names;
+    for (int j = 1; j <= entries; ++j)
+        names << QStringLiteral("dir/名前%1.txt").arg(j);
+    scriptedArchive({}, names);
+    for (int i = 1; i <= n; ++i)
+        QVERIFY(testsupport::WriteFile(QStringLiteral("書庫%1.zip").arg(i), "scripted"));
 }
 
 // Everything the tree holds, one line per node: the parent's number, then the text.
@@ -112,8 +104,8 @@ class TestListingRun : public QObject
 {
     Q_OBJECT
 
-    QTemporaryDir tmp_;
-    FakeList list_;
+    std::optional<QTemporaryDir> dir_;
+    Run list_;
     std::unique_ptr<Form1> form_;
 
     // Opens the chooser through the browse button and confirms the current folder.
@@ -124,18 +116,16 @@ class TestListingRun : public QObject
     }
 
 private slots:
-    void initTestCase()
-    {
-        QVERIFY(tmp_.isValid());
-        QDir::setCurrent(tmp_.path());
-    }
+    void initTestCase() { archive::SetLibraryPathForTesting(FAKE_UNZIP32); }
 
     void init()
     {
+        dir_.emplace();
+        QVERIFY(dir_->isValid());
+        QDir::setCurrent(dir_->path());
+        FakeUnZip32_Reset();
         Module1::SelectedFolder.clear();
-        Module1::SkippedFolders.clear();
-        Module1::RejectedArchives.clear();
-        list_ = FakeList{};
+        list_ = Run{};
         form_ = std::make_unique<Form1>();
         form_->SetListFunction(std::ref(list_));
         form_->Form_Load();
@@ -151,17 +141,20 @@ private slots:
 
     void theTreeHoldsEachArchiveWithItsEntriesOrTheRejection()
     {
-        list_.archives = {{"/d/a.zip", {"x.txt", "dir/", "dir/x.txt", "x.txt"}},
-                          {"/d/bad.zip", {}},
-                          {"/d/サブ/c.zip", {"只一つ"}}};
+        // A folder's subfolders are listed before its archives: a.zip, bad.zip, then c.zip.
+        const QString d = dir_->path() + '/';
+        scriptedArchive(d + "d/サブ/a.zip", QStringList{"x.txt", "dir/", "dir/x.txt", "x.txt"});
+        scriptedArchive(d + "d/bad.zip", std::nullopt);
+        scriptedArchive(d + "c.zip", QStringList{"只一つ"});
         runConfirmingTheCurrentFolder();
-        QCOMPARE(list_.folders, std::vector<std::string>{Bytes(tmp_.path())});
-        QCOMPARE(form_->Label1->text(), tmp_.path());
+        QCOMPARE(list_.folders, std::vector<std::string>{Bytes(dir_->path())});
+        QCOMPARE(form_->Label1->text(), dir_->path());
         QCOMPARE(form_->Label1->size(), form_->Label1->sizeHint());
         const platform::TreeView &tree = *form_->TreeView1;
-        QCOMPARE(treeLines(tree), (QStringList{"0 /d/a.zip", "1 x.txt", "1 dir/", "1 dir/x.txt",
-                                               "1 x.txt", "0 /d/bad.zip", "6 書庫じゃないよ！",
-                                               "0 /d/サブ/c.zip", "8 只一つ"}));
+        QCOMPARE(treeLines(tree),
+                 (QStringList{"0 " + d + "d/サブ/a.zip", "1 x.txt", "1 dir/", "1 dir/x.txt",
+                              "1 x.txt", "0 " + d + "d/bad.zip", "6 書庫じゃないよ！",
+                              "0 " + d + "c.zip", "8 只一つ"}));
         const platform::TreeStore &s = tree.Model().Store();
         QCOMPARE(s.FindKey("R1"), platform::NodeId(1));
         QCOMPARE(s.FindKey("R2"), platform::NodeId(6));
@@ -176,7 +169,7 @@ private slots:
 
     void theProgressBarShowsOnlyWhileArchivesAreListed()
     {
-        list_.archives = someArchives(4, 1);
+        someArchives(4, 1);
         std::vector<bool> visible;
         std::vector<float> values, maxima;
         list_.inside = [&](int) {
@@ -198,12 +191,12 @@ private slots:
         runConfirmingTheCurrentFolder();
         QCOMPARE(list_.folders.size(), std::size_t(1));
         QCOMPARE(form_->TreeView1->Count(), 0u);
-        QCOMPARE(form_->Label1->text(), tmp_.path());
+        QCOMPARE(form_->Label1->text(), dir_->path());
         QCOMPARE(form_->TreeView1->Style(), 7);
         QCOMPARE(form_->TreeView1->BorderStyle(), 0);
         QVERIFY(!form_->ProgressBar->isVisible());
         // A later run that finds archives sets them.
-        list_.archives = someArchives(1, 0);
+        someArchives(1, 0);
         runConfirmingTheCurrentFolder();
         QCOMPARE(form_->TreeView1->Style(), 6);
         QCOMPARE(form_->TreeView1->BorderStyle(), 1);
@@ -223,7 +216,7 @@ private slots:
 
     void twoRunsGiveTheSameTreeAndTheLastRunsMaximum()
     {
-        list_.archives = someArchives(6, 3);
+        someArchives(6, 3);
         runConfirmingTheCurrentFolder();
         const QStringList first = treeLines(*form_->TreeView1);
         runConfirmingTheCurrentFolder();
@@ -231,7 +224,8 @@ private slots:
         QCOMPARE(form_->TreeView1->Model().Store().FindKey("R1"), platform::NodeId(1));
         QCOMPARE(form_->ProgressBar->Max(), 6.0f);
         // Fewer archives: a maximum below the value the last run left is taken.
-        list_.archives.resize(2);
+        for (int i = 3; i <= 6; ++i)
+            QVERIFY(QFile::remove(QStringLiteral("書庫%1.zip").arg(i)));
         runConfirmingTheCurrentFolder();
         QCOMPARE(form_->ProgressBar->Max(), 2.0f);
         QCOMPARE(form_->ProgressBar->Value(), 2.0f);
@@ -240,7 +234,7 @@ private slots:
 
     void noInputReachesTheWindowsDuringARun()
     {
-        list_.archives = someArchives(5, 2);
+        someArchives(5, 2);
         QSignalSpy command1(form_->Command1, &QPushButton::clicked);
         QSignalSpy command2(form_->Command2, &QPushButton::clicked);
         int choosers = 0;
@@ -284,7 +278,7 @@ private slots:
 
     void theWindowsKeepPaintingDuringARun()
     {
-        list_.archives = someArchives(3, 1);
+        someArchives(3, 1);
         struct PaintCounter : QObject {
             int paints = 0;
             bool eventFilter(QObject *, QEvent *e) override
@@ -321,8 +315,8 @@ private slots:
     void aCloseRequestStopsTheRunAndClosesTheWindowAfter()
     {
         QFETCH(bool, fromTheWindowSystem);
-        list_.archives = someArchives(100, 2);
-        list_.skipped = {{"/x/unreadable", EACCES}};
+        someArchives(100, 2);
+        QVERIFY(QFile::link(".", "loop")); // a folder skipped, for a message that must not come
         bool openWhileStopping = false;
         list_.inside = [&](int i) {
             if (i == 3) {
@@ -354,7 +348,7 @@ private slots:
 
     void otherWindowsDoNotCloseUnderARun()
     {
-        list_.archives = someArchives(3, 1);
+        someArchives(3, 1);
         QWidget other;
         other.show();
         QVERIFY(QTest::qWaitForWindowExposed(&other));
@@ -374,9 +368,9 @@ private slots:
 
     void skippedFoldersAreReportedInOneMessage()
     {
-        list_.archives = someArchives(1, 1);
+        someArchives(1, 1);
         for (int i = 1; i <= 7; ++i)
-            list_.skipped.push_back({"/data/鍵付き" + std::to_string(i), EACCES});
+            QVERIFY(QFile::link(".", QStringLiteral("鍵付き%1").arg(i)));
         QString text;
         int boxes = 0;
         WhenOpen<QMessageBox>([&](QMessageBox &box) {
@@ -389,8 +383,11 @@ private slots:
         QVERIFY2(text.contains(QStringLiteral("7 個")) &&
                      text.contains(QStringLiteral("ほか 2 個")),
                  qPrintable(text));
+        // The first five in the scan's order, which is the directory's.
+        int named = 0;
         for (int i = 1; i <= 7; ++i)
-            QCOMPARE(text.contains(QStringLiteral("/data/鍵付き%1（").arg(i)), i <= 5);
+            named += text.contains(dir_->path() + QStringLiteral("/鍵付き%1（").arg(i));
+        QCOMPARE(named, 5);
     }
 
     // Archives that could not be read or are empty are named in the same one message, after
@@ -404,10 +401,19 @@ private slots:
     void unreadableAndEmptyArchivesAreNamedWithTheSkippedFolders()
     {
         QFETCH(bool, withFolder);
-        list_.archives = someArchives(2, 1);
+        someArchives(2, 1);
         if (withFolder)
-            list_.skipped = {{"/data/鍵付き", EACCES}};
-        list_.rejected = {{"/data/a.zip", EACCES}, {"/data/b.zip", 0}, {"/data/c.zip", EIO}};
+            QVERIFY(QFile::link(".", "鍵付き"));
+        // Refused in this order, then found gone, empty, and a link to itself.
+        const QString d = dir_->path() + '/';
+        for (const QString name : {"1/2/a.zip", "1/b.zip", "c.zip"})
+            scriptedArchive(d + name, std::nullopt);
+        QVERIFY(testsupport::WriteFile(d + "1/b.zip", {}));
+        list_.scanned = [d] {
+            QFile::remove(d + "1/2/a.zip");
+            QFile::remove(d + "c.zip");
+            QFile::link("c.zip", d + "c.zip");
+        };
         QStringList texts;
         WhenOpen<QMessageBox>([&](QMessageBox &box) {
             texts << box.text();
@@ -416,13 +422,12 @@ private slots:
         runConfirmingTheCurrentFolder();
         QCOMPARE(texts.size(), 1);
         QStringList lines = texts[0].split(QLatin1Char('\n'));
-        QCOMPARE(lines.contains(QStringLiteral("/data/鍵付き（アクセスが拒否されました）")),
-                 withFolder);
+        QCOMPARE(lines.contains(d + "鍵付き（リンクが循環しています）"), withFolder);
         QVERIFY2(texts[0].contains(QStringLiteral("書庫が 3 個")), qPrintable(texts[0]));
         lines = lines.mid(lines.size() - 3);
-        QCOMPARE(lines, QStringList({QStringLiteral("/data/a.zip（アクセスが拒否されました）"),
-                                     QStringLiteral("/data/b.zip（空の書庫です）"),
-                                     QStringLiteral("/data/c.zip（読み取りエラー）")}));
+        QCOMPARE(lines,
+                 QStringList({d + "1/2/a.zip（見つかりません）", d + "1/b.zip（空の書庫です）",
+                              d + "c.zip（リンクが循環しています）"}));
     }
 
     // One line per folder: the path as it can be read, then the cause in Japanese words.
@@ -458,7 +463,7 @@ private slots:
     {
         std::vector<std::string> reports;
         app::SetUnhandledErrorReporter([&reports](const std::string &m) { reports.push_back(m); });
-        list_.archives = someArchives(10, 1);
+        someArchives(10, 1);
         list_.inside = [](int i) {
             if (i == 4)
                 throw std::runtime_error("overflow");
@@ -480,7 +485,7 @@ private slots:
 
     void theTreeGrowsDuringARunWithItsLastNodeInView()
     {
-        list_.archives = someArchives(6, 40);
+        someArchives(6, 40);
         int shownAtFour = -1;
         bool lastInView = false, lastExpanded = false;
         const platform::TreeView &tree = *form_->TreeView1;
@@ -504,7 +509,7 @@ private slots:
 
     void fiveThousandArchivesCostABoundedNumberOfLayouts()
     {
-        list_.archives = someArchives(5000, 3);
+        someArchives(5000, 3);
         const std::size_t layoutsBefore = form_->TreeView1->LayoutCount();
         QElapsedTimer clock;
         clock.start();

@@ -1,11 +1,9 @@
 // Listing runs over real folders and archives made at test time, through the real scan and
 // archive reader: what a person sees after pressing OK.
-#include <QFile>
 #include <QLabel>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
-#include <algorithm>
 #include <map>
 
 #include "Driver.h"
@@ -14,74 +12,10 @@
 #include "Module1.h"
 #include "ProgressBar.h"
 #include "TreeView.h"
+#include "ZipWriter.h"
 
 namespace
 {
-
-quint32 crc32(const QByteArray &data)
-{
-    quint32 crc = 0xffffffffu;
-    for (unsigned char byte : data) {
-        crc ^= byte;
-        for (int k = 0; k < 8; ++k)
-            crc = (crc >> 1) ^ (0xedb88320u & (0u - (crc & 1u)));
-    }
-    return ~crc;
-}
-
-void le16(QByteArray &out, quint16 v)
-{
-    out.append(char(v & 0xff)).append(char(v >> 8));
-}
-void le32(QByteArray &out, quint32 v)
-{
-    le16(out, quint16(v & 0xffff));
-    le16(out, quint16(v >> 16));
-}
-
-// A stored ZIP archive whose entry names are UTF-8 (general purpose flag bit 11).
-QByteArray zipOf(const QStringList &names)
-{
-    QByteArray body, directory;
-    for (const QString &n : names) {
-        const QByteArray name = n.toUtf8();
-        const QByteArray data = n.endsWith('/') ? QByteArray() : "content of " + name;
-        const quint32 offset = quint32(body.size());
-        // version, UTF-8 flag, stored, no time; crc, sizes, name length, no extra field
-        const auto common = [&](QByteArray &out) {
-            le16(out, 20), le16(out, 0x0800), le16(out, 0), le32(out, 0), le32(out, crc32(data));
-            le32(out, quint32(data.size())), le32(out, quint32(data.size()));
-            le16(out, quint16(name.size())), le16(out, 0);
-        };
-        le32(body, 0x04034b50);
-        common(body);
-        body += name + data;
-        le32(directory, 0x02014b50);
-        le16(directory, 20); // made by
-        common(directory);
-        le16(directory, 0), le16(directory, 0), le16(directory, 0), le32(directory, 0);
-        le32(directory, offset);
-        directory += name;
-    }
-    QByteArray out = body + directory;
-    le32(out, 0x06054b50);
-    le16(out, 0);
-    le16(out, 0);
-    le16(out, quint16(names.size()));
-    le16(out, quint16(names.size()));
-    le32(out, quint32(directory.size()));
-    le32(out, quint32(body.size()));
-    le16(out, 0);
-    return out;
-}
-
-void write(const QString &path, const QByteArray &bytes)
-{
-    QDir().mkpath(QFileInfo(path).path());
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    f.write(bytes);
-}
 
 // Archive path -> its children's texts, read from the tree; also checks the keys.
 std::map<QString, QStringList> archivesIn(const platform::TreeView &tree)
@@ -126,12 +60,18 @@ private slots:
     {
         QVERIFY(tmp_.isValid());
         const QString s = tmp_.filePath("sample");
-        write(s + "/a.zip", zipOf({"readme.txt", "docs/", "docs/読んでね.txt", "readme.txt"}));
-        write(s + "/サブ/b.ZIP", zipOf({"画像/写真.jpg"}));
-        write(s + "/サブ/深い/c.Zip", zipOf({"x"}));
-        write(s + "/not-an-archive.zip", "just text\n");
-        write(s + "/notes.txt", "no archive\n");
-        write(s + "/.hidden.zip", zipOf({"hidden"}));
+        // Entry names in UTF-8 (general purpose flag bit 11).
+        const auto zipOf = [](std::vector<QByteArray> names) {
+            return testsupport::ArchiveOf(names, 0x0800).Build();
+        };
+        using testsupport::WriteFile;
+        QVERIFY(WriteFile(s + "/a.zip",
+                          zipOf({"readme.txt", "docs/", "docs/読んでね.txt", "readme.txt"})) &&
+                WriteFile(s + "/サブ/b.ZIP", zipOf({"画像/写真.jpg"})) &&
+                WriteFile(s + "/サブ/深い/c.Zip", zipOf({"x"})) &&
+                WriteFile(s + "/not-an-archive.zip", "just text\n") &&
+                WriteFile(s + "/notes.txt", "no archive\n") &&
+                WriteFile(s + "/.hidden.zip", zipOf({"hidden"})));
         QDir().mkpath(tmp_.filePath("empty/sub"));
     }
 
@@ -196,25 +136,12 @@ private slots:
         form.show();
         QVERIFY(QTest::qWaitForWindowExposed(&form));
         // Notes the bar at every call the run makes to keep the window going.
-        struct Watch : listing::RunView {
-            listing::RunView *inner = nullptr;
+        struct Watch : ForwardingView {
             const platform::ProgressBar *bar = nullptr;
             QStringList seen;
-            void SetProgressMax(float max) override { inner->SetProgressMax(max); }
-            void SetProgressValue(float value) override { inner->SetProgressValue(value); }
-            void SetProgressVisible(bool visible) override { inner->SetProgressVisible(visible); }
-            void SetTreeStyle(int style, int border) override
-            {
-                inner->SetTreeStyle(style, border);
-            }
-            std::int32_t WindowHandle() override { return inner->WindowHandle(); }
-            void ScanStarted() override { inner->ScanStarted(); }
-            void ScanEnded() override { inner->ScanEnded(); }
-            void FillStarted() override { inner->FillStarted(); }
-            void FillEnded() override { inner->FillEnded(); }
             bool KeepGoing() override
             {
-                const bool go = inner->KeepGoing();
+                const bool go = ForwardingView::KeepGoing();
                 const QString state =
                     !bar->isVisible() ? "hidden"
                     : bar->Busy()     ? "busy"

@@ -3,7 +3,9 @@
 #pragma once
 
 #include <QByteArray>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QString>
 #include <cstdint>
 #include <optional>
@@ -208,10 +210,12 @@ inline ZipArchive ArchiveOf(const std::vector<QByteArray> &names, uint16_t flags
     return a;
 }
 
+// Makes the file's folder too.
 inline bool WriteFile(const QString &path, const QByteArray &bytes)
 {
     QFile f(path);
-    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
+    return QDir().mkpath(QFileInfo(path).path()) &&
+           f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
 }
 
 } // namespace testsupport

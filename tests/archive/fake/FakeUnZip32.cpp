@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -12,10 +13,17 @@
 namespace
 {
 
-struct Script {
+struct Archive {
     std::int32_t check = 0;
     std::int32_t open = 0;
     std::vector<std::string> entries;
+};
+
+struct Script {
+    Archive common;                     // every archive without a script of its own
+    std::map<std::string, Archive> own; // by path
+    std::string scripted;               // whose script the setters change; empty: the common one
+    const Archive *opened = nullptr;
     std::size_t next = 0;
     std::int32_t unzipResult = 0;
     std::string unzipOutput;
@@ -30,6 +38,17 @@ std::string Text(const char *s)
     return s ? s : "(null)";
 }
 
+Archive &Of(const char *path)
+{
+    const auto own = g_script.own.find(Text(path));
+    return own == g_script.own.end() ? g_script.common : own->second;
+}
+
+Archive &Scripted()
+{
+    return g_script.scripted.empty() ? g_script.common : g_script.own[g_script.scripted];
+}
+
 void Record(const std::string &line)
 {
     g_script.calls += line + '\n';
@@ -38,9 +57,9 @@ void Record(const std::string &line)
 // Fills the whole record for the next entry, 0; or leaves it alone at the end, 1.
 std::int32_t Fill(EntryInfo *record)
 {
-    if (g_script.next >= g_script.entries.size())
+    if (!g_script.opened || g_script.next >= g_script.opened->entries.size())
         return 1;
-    const std::string &name = g_script.entries[g_script.next++];
+    const std::string &name = g_script.opened->entries[g_script.next++];
     std::memset(record, '#', sizeof *record);
     std::memset(record->data, int(g_script.next), sizeof record->data);
     std::memcpy(record->szFileName, name.data(), name.size());
@@ -58,17 +77,22 @@ void FakeUnZip32_Reset()
 {
     g_script = Script();
 }
+void FakeUnZip32_ScriptFor(const char *path)
+{
+    g_script.scripted = path ? path : "";
+    Scripted();
+}
 void FakeUnZip32_SetCheck(std::int32_t result)
 {
-    g_script.check = result;
+    Scripted().check = result;
 }
 void FakeUnZip32_SetOpen(std::int32_t handle)
 {
-    g_script.open = handle;
+    Scripted().open = handle;
 }
 void FakeUnZip32_AddEntry(const char *field, std::int32_t length)
 {
-    g_script.entries.emplace_back(field, std::size_t(std::clamp(length, 0, 513)));
+    Scripted().entries.emplace_back(field, std::size_t(std::clamp(length, 0, 513)));
 }
 void FakeUnZip32_SetUnZip(std::int32_t result, const char *output, std::int32_t length)
 {
@@ -83,13 +107,15 @@ const char *FakeUnZip32_Calls()
 std::int32_t UnZipCheckArchive(const char *path, std::int32_t mode)
 {
     Record("check " + Text(path) + ' ' + std::to_string(mode));
-    return g_script.check;
+    return Of(path).check;
 }
 
 std::int32_t UnZipOpenArchive(std::int32_t hwnd, const char *path, std::int32_t mode)
 {
     Record("open " + std::to_string(hwnd) + ' ' + Text(path) + ' ' + std::to_string(mode));
-    return g_script.open;
+    g_script.opened = &Of(path);
+    g_script.next = 0;
+    return g_script.opened->open;
 }
 
 std::int32_t UnZipFindFirst(std::int32_t handle, const char *pattern, EntryInfo *record)
