@@ -18,7 +18,7 @@ inline constexpr int kMaxOpenFolders = 32;
 
 // Descriptors the scan's read-ahead holds at most besides those: folders read ahead and not yet
 // reached by the walk, and what its threads have open while they read.
-inline constexpr int kReadAheadDescriptors = 80;
+inline constexpr int kReadAheadDescriptors = 384;
 
 // Folders the scan may keep open under the process's current descriptor limit: fewer than
 // kMaxOpenFolders when the limit is low, but never fewer than three (the chosen folder, a

@@ -278,11 +278,15 @@ struct FolderRead {
 class ReadAhead
 {
 public:
-    static constexpr int kThreads = 8;
-    static constexpr std::size_t kFolders = 64;     // read or being read, not yet taken
+    // On a share a folder costs a few round trips and a thread waits for each, so the walk
+    // goes only as fast as the number of threads allows.
+    static constexpr int kThreads = 64;
+    // Where descriptors are too few for that many.
+    static constexpr int kFewThreads = 8;
+    static constexpr std::size_t kFolders = 256;    // read or being read, not yet taken
     static constexpr std::size_t kBytes = 16 << 20; // names held for the walk
     // Each folder held may keep its descriptor; each thread holds its parent's and its own.
-    static_assert(kReadAheadDescriptors == kFolders + 2 * kThreads);
+    static constexpr rlim_t Descriptors(int threads) { return kFolders + 2 * rlim_t(threads); }
 
     ReadAhead(DirectoryReader &reader, int threads) : reader_(reader)
     {
@@ -361,7 +365,7 @@ public:
             }
             passed.clear();
         }
-        work_.notify_all();
+        work_.notify_one();
         return read;
     }
 
@@ -377,6 +381,11 @@ private:
         FolderRead read;
         std::size_t bytes = 0;
     };
+
+    bool Ready() const
+    {
+        return !pending_.empty() && held_ + reading_ < kFolders && bytes_ < kBytes;
+    }
 
     void Forget(const Entry &e)
     {
@@ -424,7 +433,7 @@ private:
             if (entries_.emplace(child, std::move(e)).second)
                 pending_.insert(child);
         }
-        work_.notify_all();
+        work_.notify_one();
     }
 
     void Work()
@@ -432,7 +441,7 @@ private:
         std::unique_ptr<char[]> buffer(new char[kBufferSize]);
         std::unique_lock lock(mutex_);
         while (!stop_) {
-            if (pending_.empty() || held_ + reading_ >= kFolders || bytes_ >= kBytes) {
+            if (!Ready()) {
                 work_.wait(lock);
                 continue;
             }
@@ -448,6 +457,9 @@ private:
             }
             e.state = State::Reading;
             ++reading_;
+            // One waker per folder, so that a wake-up never goes to all threads at once.
+            if (Ready())
+                work_.notify_one();
             const std::string name = e.name;
             const FolderId parentId = e.parentId;
             const bool parentPseudo = e.parentPseudo;
@@ -539,6 +551,8 @@ private:
     std::vector<std::thread> threads_;
 };
 
+static_assert(kReadAheadDescriptors == ReadAhead::Descriptors(ReadAhead::kThreads));
+
 int g_readAheadThreads = -1;
 
 // Read-ahead threads for a run: none where descriptors are too few to hold folders ahead.
@@ -549,9 +563,13 @@ int ReadAheadThreads()
     struct rlimit limit;
     if (::getrlimit(RLIMIT_NOFILE, &limit) != 0)
         return 0;
-    const rlim_t needed = kDescriptorsForOthers + kMaxOpenFolders + kReadAheadDescriptors;
-    return limit.rlim_cur == RLIM_INFINITY || limit.rlim_cur >= 2 * needed ? ReadAhead::kThreads
-                                                                           : 0;
+    for (const int threads : {ReadAhead::kThreads, ReadAhead::kFewThreads}) {
+        const rlim_t needed =
+            kDescriptorsForOthers + kMaxOpenFolders + ReadAhead::Descriptors(threads);
+        if (limit.rlim_cur == RLIM_INFINITY || limit.rlim_cur >= 2 * needed)
+            return threads;
+    }
+    return 0;
 }
 
 // One folder of the branch being walked.
