@@ -201,13 +201,17 @@ int OpenRegular(const char *path, struct stat &st)
     return fd;
 }
 
-bool LoadFile(const char *path, CentralDirectory &directory, struct stat &st)
+// opened, where given, tells a regular file that holds no archive from one not read at all.
+bool LoadFile(const char *path, CentralDirectory &directory, struct stat &st, bool wide = false,
+              bool *opened = nullptr)
 {
     const int fd = OpenRegular(path, st);
+    if (opened)
+        *opened = fd >= 0;
     if (fd < 0)
         return false;
     FileSource source(fd, uint64_t(st.st_size));
-    const bool ok = directory.Load(source, tState.tail);
+    const bool ok = directory.Load(source, tState.tail, wide);
     close(fd);
     if (!ok)
         Recycle(directory); // a file that shrank while read may have left much behind
@@ -221,6 +225,7 @@ struct Held {
     CentralDirectory directory;
     FileKey key;
     size_t bytes = 0;
+    bool archive = true; // false: the file was read and holds no archive
 };
 // A safety cap; the caller bounds what it reads ahead far below it.
 constexpr size_t kMaxHeld = 4096;
@@ -240,28 +245,34 @@ void ForgetHeld(std::unordered_map<std::string, Held>::iterator it)
     g_heldCount.store(g_held.size(), std::memory_order_release);
 }
 
-// Takes what is held for path: true, with directory and key set, when it was held and the
-// file is still the one read. Whatever was held is no longer held afterwards.
-bool TakeHeld(const char *path, CentralDirectory &directory, FileKey &key)
+enum class Taken { Nothing, Archive, NotArchive };
+
+// Takes what is held for path, where the file is still the one read: an archive, with
+// directory and key set, or the verdict that it holds none. Whatever was held is no longer
+// held afterwards.
+Taken TakeHeld(const char *path, CentralDirectory &directory, FileKey &key)
 {
     if (g_heldCount.load(std::memory_order_acquire) == 0)
-        return false;
+        return Taken::Nothing;
     Held held;
     {
         std::lock_guard lock(g_heldLock);
         const auto it = g_held.find(path);
         if (it == g_held.end())
-            return false;
+            return Taken::Nothing;
         held.directory.swap(it->second.directory);
         held.key = it->second.key;
+        held.archive = it->second.archive;
         ForgetHeld(it);
     }
     struct stat st;
     if (!StatPath(path, st) || !S_ISREG(st.st_mode) || !(KeyOf(st) == held.key))
-        return false;
+        return Taken::Nothing;
+    if (!held.archive)
+        return Taken::NotArchive;
     directory.swap(held.directory);
     key = held.key;
-    return true;
+    return Taken::Archive;
 }
 
 // Moves a loaded directory into a free slot; directory gets the slot's old storage.
@@ -405,10 +416,15 @@ int32_t CheckArchive(const char *path)
     if (!path)
         return 0;
     struct stat st;
-    if (TakeHeld(path, t.checked, t.checkedKey)) {
+    switch (TakeHeld(path, t.checked, t.checkedKey)) {
+    case Taken::Archive:
         t.checkedPath.assign(path);
         t.checkedValid = true;
         return 1;
+    case Taken::NotArchive:
+        return 0;
+    case Taken::Nothing:
+        break;
     }
     if (!LoadFile(path, t.checked, st))
         return 0;
@@ -427,7 +443,12 @@ int32_t OpenArchive(const char *path)
     }
     bool ready = false;
     FileKey key;
-    if (TakeHeld(path, t.checked, key)) {
+    const Taken taken = TakeHeld(path, t.checked, key);
+    if (taken == Taken::NotArchive) {
+        t.checkedValid = false;
+        return 0;
+    }
+    if (taken == Taken::Archive) {
         ready = true;
     } else if (t.checkedValid && t.checkedPath == path) {
         // stat follows links as open does; an unchanged file needs no second read.
@@ -449,15 +470,22 @@ int64_t ReadAhead(const char *path)
         return -1;
     Held held;
     struct stat st;
+    bool opened = false;
     // Into storage of its own, sized to the directory: the thread's scratch stays small
     // and held reads cost what they hold.
-    if (!LoadFile(path, held.directory, st) || !held.directory.ShrinkToFit()) {
+    if (!LoadFile(path, held.directory, st, true, &opened)) {
+        // A file read and found to hold no archive: the verdict is held, so that the check
+        // need not read it again.
+        held.archive = false;
+        held.directory.Release();
+    }
+    if ((!held.archive && !opened) || !held.directory.ShrinkToFit()) {
         DropReadAhead(path);
         return -1;
     }
     held.key = KeyOf(st);
     held.bytes = held.directory.Capacity() + std::strlen(path) + sizeof(Held) + 64;
-    const int64_t bytes = int64_t(held.bytes);
+    const int64_t bytes = held.archive ? int64_t(held.bytes) : 0;
     std::lock_guard lock(g_heldLock);
     auto it = g_held.find(path);
     if (it != g_held.end())

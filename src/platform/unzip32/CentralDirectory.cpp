@@ -198,22 +198,24 @@ struct CentralDirectory::Scan {
     }
 };
 
-bool CentralDirectory::Load(ByteSource &src, Buffer &tailBuffer)
+bool CentralDirectory::Load(ByteSource &src, Buffer &tailBuffer, bool wide)
 {
     Reset();
-    const bool found = Search(src, tailBuffer);
+    const bool found = Search(src, tailBuffer, wide);
     if (tailBuffer.Capacity() > kKeepTail)
         tailBuffer.Release();
     return found;
 }
 
-bool CentralDirectory::Search(ByteSource &src, Buffer &tailBuffer)
+bool CentralDirectory::Search(ByteSource &src, Buffer &tailBuffer, bool wide)
 {
     Scan scan{src, src.Size(), nullptr, 0, 0, false, 0, {}};
     if (scan.fileSize < kEndSize)
         return false;
     uint64_t next = scan.fileSize - kEndSize; // highest position not yet tried
     for (const size_t most : kTails) {
+        if (wide && most < kTails[1])
+            continue;
         const size_t want = size_t(std::min<uint64_t>(scan.fileSize, most));
         if (want <= scan.tailSize)
             break; // the whole file is in the tail

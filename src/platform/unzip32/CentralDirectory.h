@@ -141,8 +141,10 @@ class CentralDirectory
 {
 public:
     // Reads src's central directory; tail is scratch space for the end of the file. False
-    // when src holds no readable archive.
-    bool Load(ByteSource &src, Buffer &tail);
+    // when src holds no readable archive. wide: the first read takes as much as an end
+    // record's comment can reach, where a round trip costs more than the bytes (read-ahead on
+    // a share); most directories then come in one read.
+    bool Load(ByteSource &src, Buffer &tail, bool wide = false);
 
     bool Loaded() const { return loaded_; }
     const unsigned char *Data() const { return data_; }
@@ -164,7 +166,7 @@ public:
 
 private:
     struct Scan;
-    bool Search(ByteSource &src, Buffer &tail);
+    bool Search(ByteSource &src, Buffer &tail, bool wide);
     bool TryEndRecord(Scan &scan, uint64_t pos);
     bool TryZip64(Scan &scan, uint64_t locatorPos, uint64_t recordPos);
     bool TryDirectory(Scan &scan, uint64_t end, uint64_t offset, uint64_t size, uint64_t stated);

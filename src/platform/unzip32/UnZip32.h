@@ -105,12 +105,13 @@ UNZIP32_API int32_t UnZip(int32_t hwnd, const char *cmdline, char *output, int32
  * UnZipCheckArchive and UnZipOpenArchive of path need: the file's end and its central
  * directory, in one open and one to three reads; the file is closed again before the call
  * returns, so holding reads costs no descriptors. Returns the number of bytes of memory now
- * held for path (>= 0), or -1 when nothing is held (not a regular file, unreadable, not an
- * archive, or the library's own cap of 4096 paths or 256 MiB reached: a later check reads
- * again and answers as always). The held read answers the next check and the next open of
- * the byte-equal path, once: the open takes it, a failed check drops it, and a second
- * read-ahead of the path replaces it. Before it is used the library makes sure, with a stat
- * of the path, that the file is still the one that was read (same device, inode, size,
+ * held for path (> 0); 0 when the file was read and holds no archive, a verdict that is held
+ * too, so that the next check answers 0 without reading; or -1 when nothing is held (not a
+ * regular file, unreadable, or the library's own cap of 4096 paths or 256 MiB reached: a
+ * later check reads again and answers as always). The held read answers the next check and
+ * the next open of the byte-equal path, once: the open takes it, a failed check drops it,
+ * and a second read-ahead of the path replaces it. Before it is used the library makes sure, with a
+ * stat of the path, that the file is still the one that was read (same device, inode, size,
  * modification and status-change time); otherwise it reads again, and the answer is the one
  * a check or an open without read-ahead would give. Never blocks on anything but reading a
  * regular file; never writes. */

@@ -351,6 +351,18 @@ private slots:
         unzip32::CloseArchive(handle);
         QCOMPARE(unzip32::CheckArchive(path.constData()), 1);
         QCOMPARE(io().first, ahead.first + 1);
+
+        // A file without an archive: the verdict is held, and the check reads nothing. Once
+        // used it is gone, and a file changed since it was read is read again.
+        const QByteArray plain = QFile::encodeName(dir.filePath("plain.zip"));
+        QVERIFY(testsupport::WriteFile(QFile::decodeName(plain), "not an archive"));
+        QCOMPARE(unzip32::ReadAhead(plain.constData()), int64_t(0));
+        const auto verdict = io();
+        QCOMPARE(unzip32::CheckArchive(plain.constData()), 0);
+        QCOMPARE(io(), verdict);
+        QCOMPARE(unzip32::ReadAhead(plain.constData()), int64_t(0));
+        QVERIFY(testsupport::WriteFile(QFile::decodeName(plain), bytes));
+        QCOMPARE(unzip32::CheckArchive(plain.constData()), 1);
     }
 
     // Storage moves with swap and is kept by Reset: the next archive reuses it.
