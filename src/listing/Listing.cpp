@@ -1,6 +1,8 @@
 #include "Listing.h"
 
 #include <QMetaObject>
+#include <memory>
+#include <new>
 #include <optional>
 
 #include "Class1.h"
@@ -19,15 +21,33 @@ namespace
 const ReadAheadCalls *g_testCalls = nullptr;
 ReadAheadLimits g_limits;
 
-// The archive library's read-ahead; no calls when it has none.
-ReadAheadCalls LibraryCalls()
+// The archive library's read-ahead; no calls when it has none. Shares reasons with workers
+// that may outlive the run.
+ReadAheadCalls LibraryCalls(const std::shared_ptr<RejectionReasons> &reasons)
 {
-    if (g_testCalls)
-        return *g_testCalls;
-    const archive::ReadAheadFunctions f = archive::OptionalReadAhead();
-    if (!f.readAhead)
-        return {};
-    return {f.readAhead, f.drop};
+    ReadAheadCalls calls;
+    if (g_testCalls) {
+        calls = *g_testCalls;
+    } else {
+        const archive::ReadAheadFunctions f = archive::OptionalReadAhead();
+        if (!f.readAhead)
+            return {};
+        calls = {f.readAhead, f.drop};
+    }
+    if (calls.fetch)
+        calls.fetch = [fetch = std::move(calls.fetch), reasons](const char *path) {
+            const std::int64_t held = fetch(path);
+            // 0: read, and no archive; the check will say so without reading.
+            if (held == 0) {
+                try {
+                    reasons->Ask(path);
+                } catch (const std::bad_alloc &) {
+                    // The listing asks itself.
+                }
+            }
+            return held;
+        };
+    return calls;
 }
 
 // Hands the archives the scan has appended since the last call to the read-ahead, started at
@@ -43,7 +63,7 @@ public:
         if (count == handed_)
             return;
         if (!pool_ && !off_) {
-            ReadAheadCalls calls = LibraryCalls();
+            ReadAheadCalls calls = LibraryCalls(reasons_);
             off_ = !calls.fetch;
             if (!off_)
                 pool_.emplace(std::move(calls), g_limits);
@@ -58,8 +78,11 @@ public:
         if (pool_)
             pool_->Reached(i);
     }
+    // Why the reader rejected the archive at path.
+    std::optional<int> Reason(const std::string &path) { return reasons_->Take(path); }
 
 private:
+    std::shared_ptr<RejectionReasons> reasons_ = std::make_shared<RejectionReasons>();
     std::optional<ReadAheadPool> pool_;
     bool off_ = false;
     std::size_t handed_ = 0;
@@ -132,7 +155,7 @@ bool ListFolder(const std::string &folder, platform::TreeNodes &nodes, RunView &
             key = "R" + std::to_string(i);
             const std::string text = view.ArchiveText(path);
             if (r < 1) {
-                if (const std::optional<int> why = RejectionReason(std::string(path)))
+                if (const std::optional<int> why = readAhead.Reason(std::string(path)))
                     RejectedArchives.push_back({std::string(path), *why});
                 nodes.Add({}, 0, key, text);
                 nodes.EnsureVisible(

@@ -69,4 +69,41 @@ std::optional<int> RejectionReason(const std::string &path)
     return EndsInEmptyDirectory(tail) ? std::optional<int>(0) : std::nullopt;
 }
 
+void RejectionReasons::Ask(const char *path)
+{
+    Reason r;
+    if (!Stat(path, r.file))
+        return;
+    r.why = RejectionReason(path);
+    std::lock_guard lock(mutex_);
+    reasons_.insert_or_assign(path, r);
+}
+
+std::optional<int> RejectionReasons::Take(const std::string &path)
+{
+    Reason r;
+    {
+        std::lock_guard lock(mutex_);
+        const auto it = reasons_.find(path);
+        if (it == reasons_.end())
+            return RejectionReason(path);
+        r = it->second;
+        reasons_.erase(it);
+    }
+    File now;
+    if (!Stat(path.c_str(), now) || std::memcmp(&now, &r.file, sizeof now) != 0)
+        return RejectionReason(path);
+    return r.why;
+}
+
+bool RejectionReasons::Stat(const char *path, File &file)
+{
+    struct stat st;
+    if (::stat(path, &st) != 0)
+        return false;
+    file = {{std::int64_t(st.st_dev), std::int64_t(st.st_ino), std::int64_t(st.st_size),
+             st.st_mtim.tv_sec, st.st_mtim.tv_nsec, st.st_ctim.tv_sec, st.st_ctim.tv_nsec}};
+    return true;
+}
+
 } // namespace listing
