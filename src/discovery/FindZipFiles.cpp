@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <cstring>
@@ -279,19 +280,22 @@ class ReadAhead
 {
 public:
     // On a share a folder costs a few round trips and a thread waits for each, so the walk
-    // goes only as fast as the number of threads allows.
+    // goes only as fast as the number of threads allows. A few start; the rest only once reads
+    // are seen to be that slow, as on a local disk they would only take the walk's processor.
     static constexpr int kThreads = 64;
-    // Where descriptors are too few for that many.
-    static constexpr int kFewThreads = 8;
+    static constexpr int kFewThreads = 8; // at first, and where descriptors are too few
+    static constexpr auto kSlowRead = std::chrono::milliseconds(1);
+    static constexpr int kSlowReadsToGrow = 3;
     static constexpr std::size_t kFolders = 256;    // read or being read, not yet taken
     static constexpr std::size_t kBytes = 16 << 20; // names held for the walk
     // Each folder held may keep its descriptor; each thread holds its parent's and its own.
     static constexpr rlim_t Descriptors(int threads) { return kFolders + 2 * rlim_t(threads); }
 
-    ReadAhead(DirectoryReader &reader, int threads) : reader_(reader)
+    ReadAhead(DirectoryReader &reader, int threads) : reader_(reader), most_(threads)
     {
         try {
-            for (int i = 0; i < threads; ++i)
+            threads_.reserve(std::size_t(threads));
+            for (int i = 0; i < std::min(threads, kFewThreads); ++i)
                 threads_.emplace_back([this] { Work(); });
         } catch (const std::system_error &) {
             // Fewer threads read ahead less; none leaves the walk to itself.
@@ -326,8 +330,11 @@ public:
     void Queue(const Key &key, const HandlePtr &handle, const FolderId &id, bool pseudo,
                const Listing &listing)
     {
-        std::lock_guard lock(mutex_);
-        QueueLocked(key, handle, id, pseudo, listing);
+        {
+            std::lock_guard lock(mutex_);
+            QueueLocked(key, handle, id, pseudo, listing);
+        }
+        Grow();
     }
 
     // The read of the folder at key, waiting while it is under way; none when the walk is to read
@@ -366,6 +373,7 @@ public:
             passed.clear();
         }
         work_.notify_one();
+        Grow();
         return read;
     }
 
@@ -381,6 +389,21 @@ private:
         FolderRead read;
         std::size_t bytes = 0;
     };
+
+    // Starts the other threads once reads are round trips. Only the walk starts threads.
+    void Grow()
+    {
+        if (threads_.size() == threads_.capacity() || slowReads_ < kSlowReadsToGrow)
+            return;
+        try {
+            while (threads_.size() < std::size_t(most_))
+                threads_.emplace_back([this] { Work(); });
+        } catch (const std::system_error &) {
+        } catch (const std::bad_alloc &) {
+            // Those started read ahead; the walk does the rest.
+        }
+        threads_.shrink_to_fit();
+    }
 
     bool Ready() const
     {
@@ -467,12 +490,15 @@ private:
 
             FolderRead read;
             bool ok = false;
+            const auto started = std::chrono::steady_clock::now();
             try {
                 ok = Read(*parent, name, parentId, parentPseudo, key, buffer.get(), read);
             } catch (const std::bad_alloc &) {
                 // Left to the walk, which reports running out of memory as it does itself.
             }
             parent.reset();
+            if (std::chrono::steady_clock::now() - started >= kSlowRead)
+                ++slowReads_;
 
             lock.lock();
             auto it = entries_.find(key);
@@ -548,7 +574,9 @@ private:
     std::size_t reading_ = 0;                              // entries being read
     std::size_t bytes_ = 0;
     std::atomic<bool> stop_ = false;
-    std::vector<std::thread> threads_;
+    std::atomic<int> slowReads_ = 0;
+    const int most_;
+    std::vector<std::thread> threads_; // capacity: the most there may be, until all are started
 };
 
 static_assert(kReadAheadDescriptors == ReadAhead::Descriptors(ReadAhead::kThreads));
