@@ -181,14 +181,20 @@ void ReadAheadPool::startWorker()
         ++s.idle;
         ++s.live;
     }
-    try {
-        s.threads.emplace_back(&Shared::Work, shared_, id);
-    } catch (const std::system_error &) {
-        // No thread to be had: the listing reads for itself.
+    const auto undo = [&s] {
         std::lock_guard lock(s.mutex);
         s.exited.pop_back();
         --s.idle;
         --s.live;
+    };
+    // No thread to be had, or no memory for one: the listing reads for itself, and the pool's
+    // end waits for no worker that never started.
+    try {
+        s.threads.emplace_back(&Shared::Work, shared_, id);
+    } catch (const std::system_error &) {
+        undo();
+    } catch (const std::bad_alloc &) {
+        undo();
     }
 }
 
