@@ -24,7 +24,7 @@ struct ReadAheadCalls {
 
 struct ReadAheadLimits {
     std::size_t requests = 64;                   // workers, each with one request in flight
-    std::int64_t bytes = std::int64_t(64) << 20; // held and not yet used by the listing
+    std::int64_t bytes = std::int64_t(48) << 20; // held and not yet used by the listing
     std::size_t archives = 2048;                 // held and not yet used by the listing
     // A second worker starts only once a few reads have taken this long, and the read-ahead stops
     // when the first reads take less: on a warm local disk the listing reads as fast itself.

@@ -479,6 +479,8 @@ int64_t ReadAhead(const char *path)
         held.archive = false;
         held.directory.Release();
     }
+    // Many threads read ahead at once: none keeps a tail's scratch between files.
+    tState.tail.Release();
     if ((!held.archive && !opened) || !held.directory.ShrinkToFit()) {
         DropReadAhead(path);
         return -1;
