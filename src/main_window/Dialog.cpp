@@ -2,51 +2,12 @@
 
 #include <QPushButton>
 #include <QSignalBlocker>
-#include <cerrno>
-#include <cstdlib>
-#include <memory>
-#include <unistd.h>
 
 #include "DirListBox.h"
 #include "DriveListBox.h"
 #include "Module1.h"
 #include "Twips.h"
 #include "Unhandled.h"
-
-namespace
-{
-
-std::string currentFolder()
-{
-    std::unique_ptr<char, decltype(&std::free)> cwd(::getcwd(nullptr, 0), &std::free);
-    return cwd ? std::string(cwd.get()) : std::string();
-}
-
-// Puts the drive list back on the drive of the folder still open when opening a new
-// drive fails; quietly, so that this is not taken for another change of drive.
-class DriveFollowsFolder
-{
-public:
-    DriveFollowsFolder(platform::DriveListBox &drive, const platform::DirListBox &dir)
-        : drive_(drive), dir_(dir)
-    {
-    }
-    ~DriveFollowsFolder()
-    {
-        if (!done_) {
-            const QSignalBlocker quiet(&drive_);
-            drive_.SetDriveOf(dir_.Path());
-        }
-    }
-    void Done() { done_ = true; }
-
-private:
-    platform::DriveListBox &drive_;
-    const platform::DirListBox &dir_;
-    bool done_ = false;
-};
-
-} // namespace
 
 Dialog::Dialog(QWidget *parent)
     : platform::PlainDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
@@ -78,7 +39,7 @@ Dialog::Dialog(QWidget *parent)
     // Both lists start at the process's current folder; a folder that cannot be opened any
     // more (deleted while the program runs) leaves the chooser at the root.
     try {
-        Dir1->SetPath(currentFolder());
+        Dir1->SetPath(".");
     } catch (const platform::FolderError &) {
         Dir1->SetPath("/");
     }
@@ -101,9 +62,15 @@ Dialog::Dialog(QWidget *parent)
 
 void Dialog::Drive1_Change()
 {
-    DriveFollowsFolder restore(*Drive1, *Dir1);
-    Dir1->SetPath(Drive1->Drive());
-    restore.Done();
+    try {
+        Dir1->SetPath(Drive1->Drive());
+    } catch (...) {
+        // Back on the drive of the folder still open; quietly, so that this is not taken for
+        // another change of drive.
+        const QSignalBlocker quiet(Drive1);
+        Drive1->SetDriveOf(Dir1->Path());
+        throw;
+    }
 }
 
 void Dialog::Dir1_Click()
