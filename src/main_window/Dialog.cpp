@@ -20,17 +20,13 @@ Dialog::Dialog(QWidget *parent)
     CancelButton = new QPushButton(QStringLiteral("ｷｬﾝｾﾙ"), this);
     Drive1 = new platform::DriveListBox(this);
     Dir1 = new platform::DirListBox(this);
-    OKButton->setObjectName(QStringLiteral("OKButton"));
-    CancelButton->setObjectName(QStringLiteral("CancelButton"));
-    Drive1->setObjectName(QStringLiteral("Drive1"));
-    Dir1->setObjectName(QStringLiteral("Dir1"));
 
     platform::ApplyLayout(this, 4545, 3195,
                           {
-                              {OKButton, 3120, 120, 1215, 375, 0},
-                              {CancelButton, 3120, 600, 1215, 375, 1},
-                              {Drive1, 240, 120, 2535, 300, 2},
-                              {Dir1, 240, 600, 2535, 2400, 3},
+                              {OKButton, "OKButton", 3120, 120, 1215, 375, 0},
+                              {CancelButton, "CancelButton", 3120, 600, 1215, 375, 1},
+                              {Drive1, "Drive1", 240, 120, 2535, 300, 2},
+                              {Dir1, "Dir1", 240, 600, 2535, 2400, 3},
                           });
     // Its client area opens at a fixed place on the screen.
     setGeometry(platform::TwipsToPixels(7140, platform::LogicalDpiX(this)),

@@ -61,21 +61,16 @@ Form1::Form1(QWidget *parent)
     Label1 = new QLabel(this);
     ProgressBar = new platform::ProgressBar(this);
     Command2 = new QPushButton(QStringLiteral("検索"), this);
-    TreeView1->setObjectName(QStringLiteral("TreeView1"));
-    Command1->setObjectName(QStringLiteral("Command1"));
-    Label1->setObjectName(QStringLiteral("Label1"));
-    ProgressBar->setObjectName(QStringLiteral("ProgressBar"));
-    Command2->setObjectName(QStringLiteral("Command2"));
     // A folder name is shown as it is, never read as markup or mnemonics.
     Label1->setTextFormat(Qt::PlainText);
 
     platform::ApplyLayout(this, 8940, 4845,
                           {
-                              {TreeView1, 240, 480, 8415, 4095, 0},
-                              {Command1, 240, 120, 855, 255, 1},
-                              {Label1, 1200, 150, 60, 180, 2},
-                              {ProgressBar, 2760, 120, 3375, 255, 3},
-                              {Command2, 7800, 120, 855, 255, 4},
+                              {TreeView1, "TreeView1", 240, 480, 8415, 4095, 0},
+                              {Command1, "Command1", 240, 120, 855, 255, 1},
+                              {Label1, "Label1", 1200, 150, 60, 180, 2},
+                              {ProgressBar, "ProgressBar", 2760, 120, 3375, 255, 3},
+                              {Command2, "Command2", 7800, 120, 855, 255, 4},
                           });
 
     connect(Command1, &QPushButton::clicked, this,

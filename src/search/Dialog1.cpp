@@ -85,21 +85,15 @@ Dialog1::Dialog1(QWidget *parent)
     OKButton = new QPushButton(QStringLiteral("次を検索"), this);
     CancelButton = new QPushButton(QStringLiteral("ｷｬﾝｾﾙ"), this);
     Label1 = new QLabel(QStringLiteral("検索文字列"), this);
-    Text1->setObjectName(QStringLiteral("Text1"));
-    CheckDistinction->setObjectName(QStringLiteral("CheckDistinction"));
-    CheckAllHalf->setObjectName(QStringLiteral("CheckAllHalf"));
-    OKButton->setObjectName(QStringLiteral("OKButton"));
-    CancelButton->setObjectName(QStringLiteral("CancelButton"));
-    Label1->setObjectName(QStringLiteral("Label1"));
 
     platform::ApplyLayout(this, 6030, 1230,
                           {
-                              {Text1, 1200, 240, 3015, 270, 0},
-                              {CheckDistinction, 240, 600, 2415, 255, 1},
-                              {CheckAllHalf, 240, 840, 2535, 255, 2},
-                              {OKButton, 4680, 120, 1215, 375, 3},
-                              {CancelButton, 4680, 600, 1215, 375, 4},
-                              {Label1, 240, 290, 975, 255, 5},
+                              {Text1, "Text1", 1200, 240, 3015, 270, 0},
+                              {CheckDistinction, "CheckDistinction", 240, 600, 2415, 255, 1},
+                              {CheckAllHalf, "CheckAllHalf", 240, 840, 2535, 255, 2},
+                              {OKButton, "OKButton", 4680, 120, 1215, 375, 3},
+                              {CancelButton, "CancelButton", 4680, 600, 1215, 375, 4},
+                              {Label1, "Label1", 240, 290, 975, 255, 5},
                           });
     // Its client area opens at a fixed place on the screen.
     const QRect whole = screen()->geometry();

@@ -51,9 +51,11 @@ void ApplyLayout(QWidget *window, int clientWidth, int clientHeight,
     const double dy = LogicalDpiY(window);
     window->setFixedSize(TwipsToPixels(clientWidth, dx), TwipsToPixels(clientHeight, dy));
     std::vector<ControlPlace> order(places);
-    for (const ControlPlace &p : order)
+    for (const ControlPlace &p : order) {
+        p.control->setObjectName(QLatin1String(p.name));
         p.control->setGeometry(TwipsToPixels(p.left, dx), TwipsToPixels(p.top, dy),
                                TwipsToPixels(p.width, dx), TwipsToPixels(p.height, dy));
+    }
     std::stable_sort(order.begin(), order.end(), [](const ControlPlace &a, const ControlPlace &b) {
         return a.tabIndex < b.tabIndex;
     });

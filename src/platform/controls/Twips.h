@@ -21,10 +21,11 @@ double PixelsToTwips(double pixels, double dpi);
 double LogicalDpiX(const QWidget *widget);
 double LogicalDpiY(const QWidget *widget);
 
-// One row of a window's layout table: position and size in twips within the client area,
-// and the place in the tab order (0 gets the focus when the window opens).
+// One row of a window's layout table: the control's object name, its position and size in
+// twips within the client area, and its place in the tab order (0 gets the focus first).
 struct ControlPlace {
     QWidget *control;
+    const char *name;
     int left;
     int top;
     int width;
@@ -32,7 +33,7 @@ struct ControlPlace {
     int tabIndex;
 };
 
-// Gives the window a fixed client area and its controls their places and tab order.
+// Gives the window a fixed client area and its controls their names, places and tab order.
 void ApplyLayout(QWidget *window, int clientWidth, int clientHeight,
                  std::initializer_list<ControlPlace> places);
 

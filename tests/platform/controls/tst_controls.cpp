@@ -37,7 +37,7 @@ private slots:
         QCOMPARE(platform::TwipsToPixels(twips, dpi), pixels);
     }
 
-    void layoutPlacesControlsAndSetsTheTabOrder()
+    void layoutNamesAndPlacesControlsAndSetsTheTabOrder()
     {
         QWidget window;
         auto *a = new QPushButton(&window);
@@ -46,16 +46,17 @@ private slots:
         auto *c = new QPushButton(&window);
         // Listed out of tab order on purpose.
         platform::ApplyLayout(&window, 3000, 1500,
-                              {{c, 1500, 900, 750, 300, 3},
-                               {b, 150, 600, 1200, 300, 0},
-                               {label, 150, 150, 600, 195, 2},
-                               {a, 150, 150, 750, 375, 1}});
+                              {{c, "c", 1500, 900, 750, 300, 3},
+                               {b, "b", 150, 600, 1200, 300, 0},
+                               {label, "label", 150, 150, 600, 195, 2},
+                               {a, "a", 150, 150, 750, 375, 1}});
         const double dpi = platform::LogicalDpiX(&window);
         const auto px = [dpi](double t) { return platform::TwipsToPixels(t, dpi); };
         QCOMPARE(window.minimumSize(), QSize(px(3000), px(1500)));
         QCOMPARE(window.maximumSize(), QSize(px(3000), px(1500)));
         QCOMPARE(c->geometry(), QRect(px(1500), px(900), px(750), px(300)));
         QCOMPARE(label->geometry(), QRect(px(150), px(150), px(600), px(195)));
+        QCOMPARE(label->objectName(), QStringLiteral("label"));
         window.show();
         QVERIFY(QTest::qWaitForWindowActive(&window));
         QCOMPARE(QApplication::focusWidget(), b);
