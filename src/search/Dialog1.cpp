@@ -3,7 +3,6 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QGridLayout>
-#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -12,15 +11,10 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QShortcut>
-#include <cstdlib>
-#include <cstring>
 
 #include "Twips.h"
 #include "Unhandled.h"
-
-#ifdef HAKOMI_XCB
-#include <xcb/xcb.h>
-#endif
+#include "WindowFrame.h"
 
 search::SearchEngine &search::Engine()
 {
@@ -32,38 +26,6 @@ namespace
 {
 
 QPointer<Dialog1> loadedWindow;
-
-// Qt offers no flag for this that keeps a window a dialog; on X11 the window manager reads it
-// from the window's state, which Qt merges its own states into when it maps the window.
-// Elsewhere the window may show in the taskbar.
-void keepOffTaskbar(QWidget *window)
-{
-#ifdef HAKOMI_XCB
-    // Other platforms can offer the interface too, without a connection of their own.
-    auto *x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
-    if (!x11 || QGuiApplication::platformName() != QLatin1String("xcb"))
-        return;
-    xcb_connection_t *c = x11->connection();
-    if (!c)
-        return;
-    const auto atom = [c](const char *name) {
-        xcb_intern_atom_reply_t *reply = xcb_intern_atom_reply(
-            c, xcb_intern_atom(c, 0, std::uint16_t(std::strlen(name)), name), nullptr);
-        const xcb_atom_t a = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
-        std::free(reply);
-        return a;
-    };
-    const xcb_atom_t state = atom("_NET_WM_STATE");
-    const xcb_atom_t skip = atom("_NET_WM_STATE_SKIP_TASKBAR");
-    if (state == XCB_ATOM_NONE || skip == XCB_ATOM_NONE)
-        return;
-    xcb_change_property(c, XCB_PROP_MODE_APPEND, xcb_window_t(window->winId()), state,
-                        XCB_ATOM_ATOM, 32, 1, &skip);
-    xcb_flush(c);
-#else
-    (void)window;
-#endif
-}
 
 std::u16string_view utf16(const QString &s)
 {
@@ -100,7 +62,7 @@ Dialog1::Dialog1(QWidget *parent)
     setGeometry(whole.left() + platform::TwipsToPixels(6300, platform::LogicalDpiX(this)),
                 whole.top() + platform::TwipsToPixels(4095, platform::LogicalDpiY(this)), width(),
                 height());
-    keepOffTaskbar(this);
+    platform::KeepOffTaskbar(this);
 
     Text1->installEventFilter(this);
     connect(Text1, &QLineEdit::textChanged, this,

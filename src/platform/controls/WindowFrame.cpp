@@ -31,6 +31,14 @@ xcb_atom_t atom(xcb_connection_t *c, const char *name)
     return reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
 }
 
+// Other platforms can offer the interface too, without a connection of their own.
+xcb_connection_t *connection()
+{
+    auto *x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+    return x11 && QGuiApplication::platformName() == QLatin1String("xcb") ? x11->connection()
+                                                                          : nullptr;
+}
+
 // The window manager lists in _NET_SUPPORTED what it does; none means there is none.
 bool supported(xcb_connection_t *c, xcb_window_t root, xcb_atom_t what)
 {
@@ -65,9 +73,7 @@ std::optional<QMargins> readExtents(xcb_connection_t *c, xcb_window_t window, xc
 std::optional<QMargins> FrameExtents(QWidget *window)
 {
 #ifdef HAKOMI_XCB
-    auto *x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
-    if (x11 && QGuiApplication::platformName() == QLatin1String("xcb") && x11->connection()) {
-        xcb_connection_t *c = x11->connection();
+    if (xcb_connection_t *c = connection()) {
         const xcb_window_t id = xcb_window_t(window->winId());
         const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
         const xcb_atom_t request = atom(c, "_NET_REQUEST_FRAME_EXTENTS");
@@ -99,6 +105,25 @@ std::optional<QMargins> FrameExtents(QWidget *window)
 #endif
     (void)window;
     return QMargins();
+}
+
+void KeepOffTaskbar(QWidget *window)
+{
+#ifdef HAKOMI_XCB
+    xcb_connection_t *c = connection();
+    if (!c)
+        return;
+    const xcb_atom_t state = atom(c, "_NET_WM_STATE");
+    const xcb_atom_t skip = atom(c, "_NET_WM_STATE_SKIP_TASKBAR");
+    if (state == XCB_ATOM_NONE || skip == XCB_ATOM_NONE)
+        return;
+    // Qt merges its own states into this one when it maps the window.
+    xcb_change_property(c, XCB_PROP_MODE_APPEND, xcb_window_t(window->winId()), state,
+                        XCB_ATOM_ATOM, 32, 1, &skip);
+    xcb_flush(c);
+#else
+    (void)window;
+#endif
 }
 
 } // namespace platform
