@@ -22,6 +22,17 @@ namespace
 
 constexpr char16_t kReplacement = u'\uFFFD';
 
+char16_t *putPlain(char32_t c, char16_t *out)
+{
+    if (c < 0x10000) {
+        *out++ = char16_t(c);
+    } else {
+        *out++ = char16_t(0xD7C0 + (c >> 10));
+        *out++ = char16_t(0xDC00 | (c & 0x3FF));
+    }
+    return out;
+}
+
 // One conversion as a table of code points to replacement sequences; a code point without an
 // entry stays as it is. The BMP is looked up in two stages of 256 so that the blocks where
 // nothing changes share one block of zeros; the few supplementary entries are sorted.
@@ -84,21 +95,10 @@ public:
 
     char16_t *Put(char32_t c, char16_t *out) const
     {
-        std::uint32_t e;
-        if (c < 0x10000) {
-            e = blocks_[stage1_[c >> 8] * 256u + (c & 0xFF)];
-            if (e == 0) {
-                *out++ = char16_t(c);
-                return out;
-            }
-        } else {
-            e = findSupplementary(c);
-            if (e == 0) {
-                *out++ = char16_t(0xD7C0 + (c >> 10));
-                *out++ = char16_t(0xDC00 | (c & 0x3FF));
-                return out;
-            }
-        }
+        const std::uint32_t e =
+            c < 0x10000 ? blocks_[stage1_[c >> 8] * 256u + (c & 0xFF)] : findSupplementary(c);
+        if (e == 0)
+            return putPlain(c, out);
         const std::uint32_t n = length(e);
         if (n == 1) {
             *out++ = char16_t(e & 0xFFFF);
@@ -215,15 +215,13 @@ const Table *table(Conversion c)
     }
 }
 
-char16_t *putPlain(char32_t c, char16_t *out)
+// The code point at s[i], with i moved past it; an unpaired surrogate comes as it is.
+char32_t nextCodePoint(std::u16string_view s, std::size_t &i)
 {
-    if (c < 0x10000) {
-        *out++ = char16_t(c);
-    } else {
-        *out++ = char16_t(0xD7C0 + (c >> 10));
-        *out++ = char16_t(0xDC00 | (c & 0x3FF));
-    }
-    return out;
+    const char32_t c = s[i++];
+    if (c >= 0xD800 && c <= 0xDBFF && i < s.size() && s[i] >= 0xDC00 && s[i] <= 0xDFFF)
+        return 0x10000 + ((c - 0xD800) << 10) + (s[i++] - 0xDC00);
+    return c;
 }
 
 } // namespace
@@ -235,18 +233,9 @@ std::u16string Convert(std::u16string_view s, Conversion c)
         return std::u16string(s);
     std::u16string out(s.size() * t->MaxUnits(), u'\0');
     char16_t *o = out.data();
-    for (std::size_t i = 0; i < s.size(); ++i) {
-        char32_t cp = s[i];
-        if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < s.size() && s[i + 1] >= 0xDC00 &&
-            s[i + 1] <= 0xDFFF) {
-            cp = 0x10000 + ((cp - 0xD800) << 10) + (s[i + 1] - 0xDC00);
-            ++i;
-        } else if (cp >= 0xD800 && cp <= 0xDFFF) {
-            *o++ = char16_t(cp); // unpaired: kept as it is
-            continue;
-        }
-        o = t->Put(cp, o);
-    }
+    // An unpaired surrogate has no entry, so it is kept as it is.
+    for (std::size_t i = 0; i < s.size();)
+        o = t->Put(nextCodePoint(s, i), o);
     out.resize(std::size_t(o - out.data()));
     return out;
 }
@@ -308,15 +297,10 @@ std::string ToUtf8(std::u16string_view s)
 {
     std::string out;
     out.reserve(s.size() * 3);
-    for (std::size_t i = 0; i < s.size(); ++i) {
-        char32_t c = s[i];
-        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < s.size() && s[i + 1] >= 0xDC00 &&
-            s[i + 1] <= 0xDFFF) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (s[i + 1] - 0xDC00);
-            ++i;
-        } else if (c >= 0xD800 && c <= 0xDFFF) {
+    for (std::size_t i = 0; i < s.size();) {
+        char32_t c = nextCodePoint(s, i);
+        if (c >= 0xD800 && c <= 0xDFFF)
             c = kReplacement;
-        }
         char bytes[4];
         out.append(bytes, std::size_t(utf8::Encode(c, bytes) - bytes));
     }
