@@ -25,24 +25,11 @@
 namespace main_window
 {
 
-namespace
-{
-double roundHalfToEven(double x)
-{
-    const double below = std::floor(x);
-    const double fraction = x - below;
-    if (fraction > 0.5)
-        return below + 1;
-    if (fraction < 0.5)
-        return below;
-    return std::fmod(below, 2.0) == 0 ? below : below + 1;
-}
-} // namespace
-
 long CentredPosition(double screenSize, double windowSize)
 {
-    // Integer division truncates toward zero, as the halving must.
-    return long(roundHalfToEven(screenSize - windowSize)) / 2;
+    // nearbyint rounds halves to even in the default rounding mode; integer division
+    // truncates toward zero, as the halving must.
+    return long(std::nearbyint(screenSize - windowSize)) / 2;
 }
 
 } // namespace main_window
@@ -182,8 +169,7 @@ std::string droppedFolder(const QMimeData *data)
 
 void Form1::dragEnterEvent(QDragEnterEvent *event)
 {
-    if (!listing_ && !droppedFolder(event->mimeData()).empty())
-        event->acceptProposedAction();
+    dragMoveEvent(event);
 }
 
 void Form1::dragMoveEvent(QDragMoveEvent *event)
