@@ -33,11 +33,6 @@ public:
         arena_.clear();
         ends_.clear();
     }
-    void Reserve(std::size_t items, std::size_t bytes)
-    {
-        ends_.reserve(items);
-        arena_.reserve(bytes);
-    }
 
 private:
     std::string arena_;

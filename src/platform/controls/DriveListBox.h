@@ -29,7 +29,6 @@ public:
     // Reads the mounts again.
     void Refresh();
     void SetRoots(const std::vector<std::string> &roots);
-    const std::vector<std::string> &Roots() const { return roots_; }
 
     // The selected root, as file-system bytes.
     std::string Drive() const;
