@@ -29,7 +29,7 @@ public:
         keys_.Parent(relative, relationship);
         keys_.CheckFree(key);
         const platform::NodeId id = platform::NodeId(count_ + 1);
-        keys_.Insert(key, id);
+        keys_.Insert(keys_.Prepare(key, id));
         count_ = id;
         if (!relative.empty())
             out_.Raw("\t");

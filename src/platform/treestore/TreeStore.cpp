@@ -61,7 +61,8 @@ const TreeStore::Children *TreeStore::childrenOf(NodeId parent) const
     return lastChildren_;
 }
 
-void TreeStore::CheckAdd(NodeId parent, std::string_view key, std::string_view text) const
+TreeStore::PreparedAdd TreeStore::Prepare(NodeId parent, std::string_view key,
+                                          std::string_view text)
 {
     if (parent > count_)
         throw TreeError("Element not found");
@@ -72,17 +73,6 @@ void TreeStore::CheckAdd(NodeId parent, std::string_view key, std::string_view t
     if (chunks_.size() == kMaxChunks && chunkUsed_ + text.size() > chunkSize_)
         throw TreeError("Out of memory");
     keys_.CheckFree(key);
-}
-
-NodeId TreeStore::Add(NodeId parent, std::string_view key, std::string_view text)
-{
-    return Commit(Prepare(parent, key, text));
-}
-
-TreeStore::PreparedAdd TreeStore::Prepare(NodeId parent, std::string_view key,
-                                          std::string_view text)
-{
-    CheckAdd(parent, key, text);
     // Only capacity and memory not in use change from here on, which no reader sees.
     PreparedAdd add;
     add.parent_ = parent;
@@ -107,6 +97,11 @@ TreeStore::PreparedAdd TreeStore::Prepare(NodeId parent, std::string_view key,
         add.chunk_ = std::make_unique_for_overwrite<char[]>(add.chunkSize_);
     }
     return add;
+}
+
+NodeId TreeStore::Add(NodeId parent, std::string_view key, std::string_view text)
+{
+    return Commit(Prepare(parent, key, text));
 }
 
 NodeId TreeStore::Commit(PreparedAdd &&add) noexcept
@@ -203,12 +198,6 @@ void NodeKeys::CheckFree(std::string_view key) const
 {
     if (Find(key) != 0)
         throw TreeError("Key is not unique in collection");
-}
-
-void NodeKeys::Insert(std::string_view key, NodeId id)
-{
-    if (!key.empty())
-        keys_.emplace(std::string(key), id);
 }
 
 NodeKeys::Entry NodeKeys::Prepare(std::string_view key, NodeId id)

@@ -35,10 +35,8 @@ public:
     NodeId Parent(std::string_view relative, int relationship) const;
     // Raises TreeError when key is taken. An empty key is no key.
     void CheckFree(std::string_view key) const;
-    // Gives id the key, which CheckFree has let pass.
-    void Insert(std::string_view key, NodeId id);
-    // The same in two steps: Prepare allocates all that the key needs, and may raise; the
-    // Insert that takes what it made cannot fail.
+    // Gives id the key, which CheckFree has let pass, in two steps: Prepare allocates all
+    // that the key needs, and may raise; the Insert that takes what it made cannot fail.
     using Entry = std::map<std::string, NodeId, std::less<>>::node_type;
     Entry Prepare(std::string_view key, NodeId id);
     void Insert(Entry &&entry) noexcept;
@@ -65,8 +63,6 @@ public:
     TreeStore();
 
     void Clear();
-    // Raises the TreeError that Add would raise, and changes nothing.
-    void CheckAdd(NodeId parent, std::string_view key, std::string_view text) const;
     // Adds a node as the last child of parent (kRoot for a top-level node). An empty key
     // means no key; a key already in use raises TreeError. All or nothing: an error, running
     // out of memory included, leaves the store as it was.
