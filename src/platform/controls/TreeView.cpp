@@ -11,8 +11,6 @@
 namespace platform
 {
 
-TreeModel::TreeModel(QObject *parent) : QAbstractItemModel(parent) {}
-
 void TreeModel::Clear()
 {
     beginResetModel();
@@ -101,9 +99,7 @@ QModelIndex TreeModel::index(int row, int column, const QModelIndex &parent) con
 
 QModelIndex TreeModel::parent(const QModelIndex &child) const
 {
-    if (!child.isValid())
-        return {};
-    return IndexOf(store_.Parent(NodeOf(child)));
+    return child.isValid() ? IndexOf(store_.Parent(NodeOf(child))) : QModelIndex();
 }
 
 int TreeModel::rowCount(const QModelIndex &parent) const
@@ -126,11 +122,6 @@ int TreeModel::rowCount(const QModelIndex &parent) const
     return int(lo);
 }
 
-int TreeModel::columnCount(const QModelIndex &) const
-{
-    return 1;
-}
-
 QVariant TreeModel::data(const QModelIndex &index, int role) const
 {
     if (!index.isValid() || (role != Qt::DisplayRole && role != Qt::ToolTipRole))
@@ -141,9 +132,7 @@ QVariant TreeModel::data(const QModelIndex &index, int role) const
 
 Qt::ItemFlags TreeModel::flags(const QModelIndex &index) const
 {
-    if (!index.isValid())
-        return Qt::NoItemFlags;
-    return Qt::ItemIsEnabled | Qt::ItemIsSelectable;
+    return index.isValid() ? Qt::ItemIsEnabled | Qt::ItemIsSelectable : Qt::NoItemFlags;
 }
 
 TreeView::TreeView(QWidget *parent) : QTreeView(parent), model_(this)

@@ -18,7 +18,7 @@ class TreeModel : public QAbstractItemModel
 {
     Q_OBJECT
 public:
-    explicit TreeModel(QObject *parent = nullptr);
+    using QAbstractItemModel::QAbstractItemModel;
 
     const TreeStore &Store() const { return store_; }
     // One reset.
@@ -46,7 +46,7 @@ public:
     QModelIndex index(int row, int column, const QModelIndex &parent = {}) const override;
     QModelIndex parent(const QModelIndex &child) const override;
     int rowCount(const QModelIndex &parent = {}) const override;
-    int columnCount(const QModelIndex &parent = {}) const override;
+    int columnCount(const QModelIndex & = {}) const override { return 1; }
     QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
     Qt::ItemFlags flags(const QModelIndex &index) const override;
 
