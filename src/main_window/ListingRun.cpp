@@ -39,17 +39,20 @@ QString ErrorWords(int error)
 QString SkippedFoldersMessage(const std::vector<Module1::SkippedFolder> &folders,
                               const std::vector<Module1::RejectedArchive> &archives)
 {
-    constexpr std::size_t kShown = 5;
     QString text;
+    const auto listFirst = [&text](const auto &items, auto reason) {
+        constexpr std::size_t kShown = 5;
+        for (std::size_t i = 0; i < items.size() && i < kShown; ++i)
+            text += QStringLiteral("\n%1（%2）")
+                        .arg(platform::VisiblePath(items[i].path), reason(items[i].error));
+        if (items.size() > kShown)
+            text += QStringLiteral("\nほか %1 個").arg(qulonglong(items.size() - kShown));
+    };
     if (!folders.empty()) {
         text = QStringLiteral("読み込めなかったフォルダーが %1 "
                               "個あります。これらのフォルダーの中は一覧にありません。\n")
                    .arg(qulonglong(folders.size()));
-        for (std::size_t i = 0; i < folders.size() && i < kShown; ++i)
-            text += QStringLiteral("\n%1（%2）")
-                        .arg(platform::VisiblePath(folders[i].path), ErrorWords(folders[i].error));
-        if (folders.size() > kShown)
-            text += QStringLiteral("\nほか %1 個").arg(qulonglong(folders.size() - kShown));
+        listFirst(folders, ErrorWords);
     }
     if (!archives.empty()) {
         if (!text.isEmpty())
@@ -58,13 +61,9 @@ QString SkippedFoldersMessage(const std::vector<Module1::SkippedFolder> &folders
                                "「%2」と表示しています。\n")
                     .arg(qulonglong(archives.size()))
                     .arg(QString::fromUtf8(listing::kRejectionText));
-        for (std::size_t i = 0; i < archives.size() && i < kShown; ++i)
-            text += QStringLiteral("\n%1（%2）")
-                        .arg(platform::VisiblePath(archives[i].path),
-                             archives[i].error == 0 ? QStringLiteral("空の書庫です")
-                                                    : ErrorWords(archives[i].error));
-        if (archives.size() > kShown)
-            text += QStringLiteral("\nほか %1 個").arg(qulonglong(archives.size() - kShown));
+        listFirst(archives, [](int error) {
+            return error == 0 ? QStringLiteral("空の書庫です") : ErrorWords(error);
+        });
     }
     return text;
 }

@@ -22,10 +22,11 @@ void stackAbove(Dialog1 &window, Form1 &form)
     window.windowHandle()->setTransientParent(form.windowHandle());
 }
 
-// A window with a transient parent does not keep the program running; once the main window
-// is closed the search window stands on its own.
-void standAlone()
+// The search has no tree any more. A window with a transient parent does not keep the
+// program running, so the search window stands on its own from here on.
+void treeGone()
 {
+    search::Engine().TreeGone();
     if (Dialog1 *window = Dialog1::Loaded(); window && window->windowHandle())
         window->windowHandle()->setTransientParent(nullptr);
 }
@@ -47,19 +48,15 @@ QPointer<MainWindowWatch> watch;
 // Dies with its window's children, before the tree is gone for good.
 MainWindowWatch::~MainWindowWatch()
 {
-    if (watch == this) {
-        search::Engine().TreeGone();
-        standAlone();
-    }
+    if (watch == this)
+        treeGone();
 }
 
 bool MainWindowWatch::eventFilter(QObject *, QEvent *event)
 {
     // Closing hides the window for good; minimising hides it only spontaneously.
-    if (event->type() == QEvent::Hide && !event->spontaneous() && watch == this) {
-        search::Engine().TreeGone();
-        standAlone();
-    }
+    if (event->type() == QEvent::Hide && !event->spontaneous() && watch == this)
+        treeGone();
     return false;
 }
 

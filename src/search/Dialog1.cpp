@@ -91,14 +91,8 @@ Dialog1 *Dialog1::Loaded()
 
 int Dialog1::Value(const QCheckBox *box)
 {
-    switch (box->checkState()) {
-    case Qt::Checked:
-        return 1;
-    case Qt::PartiallyChecked:
-        return 2;
-    default:
-        return 0;
-    }
+    const Qt::CheckState state = box->checkState();
+    return state == Qt::Checked ? 1 : state == Qt::PartiallyChecked ? 2 : 0;
 }
 
 void Dialog1::Form_Load()

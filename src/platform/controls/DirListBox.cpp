@@ -22,41 +22,32 @@ namespace
 
 constexpr int kLevelRole = Qt::UserRole + 1;
 
-std::string describe(const std::string &path, int error)
+QString reason(int error)
 {
-    const QString name = VisiblePath(path);
-    QString why;
     switch (error) {
     case ENOENT:
-        why = QStringLiteral(
+        return QStringLiteral(
             "そのフォルダーは見つかりません（削除されたか、名前が変わった可能性があります）。");
-        break;
     case EACCES:
     case EPERM:
-        why = QStringLiteral("このフォルダーを読む権限がありません。");
-        break;
+        return QStringLiteral("このフォルダーを読む権限がありません。");
     case ENOTDIR:
-        why = QStringLiteral("フォルダーではありません。");
-        break;
+        return QStringLiteral("フォルダーではありません。");
     case EIO:
     case ENXIO:
     case ENODEV:
     case ENOMEDIUM:
-        why = QStringLiteral(
+        return QStringLiteral(
             "ドライブの準備ができていません（メディアが入っていないか、読み取れません）。");
-        break;
     case ETIMEDOUT:
     case EHOSTDOWN:
     case EHOSTUNREACH:
     case ENETUNREACH:
     case ESTALE:
-        why = QStringLiteral("ネットワーク上のドライブに接続できません。");
-        break;
+        return QStringLiteral("ネットワーク上のドライブに接続できません。");
     default:
-        why = QStringLiteral("読み込めません（エラー番号 %1）。").arg(error);
-        break;
+        return QStringLiteral("読み込めません（エラー番号 %1）。").arg(error);
     }
-    return QStringLiteral("フォルダー「%1」を開けません。%2").arg(name, why).toStdString();
 }
 
 // Subfolders indent one step further than the open folder, which indents below its parent.
@@ -119,7 +110,10 @@ QString VisiblePath(std::string_view path)
 }
 
 FolderError::FolderError(const std::string &path, int error)
-    : std::runtime_error(describe(path, error)), path_(path), error_(error)
+    : std::runtime_error(QStringLiteral("フォルダー「%1」を開けません。%2")
+                             .arg(VisiblePath(path), reason(error))
+                             .toStdString()),
+      path_(path), error_(error)
 {
 }
 
