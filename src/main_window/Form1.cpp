@@ -82,8 +82,6 @@ Form1::Form1(QWidget *parent)
     setAcceptDrops(true);
 }
 
-Form1::~Form1() = default;
-
 void Form1::SetListFunction(ListFunction list)
 {
     list_ = std::move(list);

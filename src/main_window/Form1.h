@@ -45,7 +45,6 @@ class Form1 : public QWidget
     Q_OBJECT
 public:
     explicit Form1(QWidget *parent = nullptr);
-    ~Form1() override;
 
     platform::TreeView *TreeView1;
     QPushButton *Command1;

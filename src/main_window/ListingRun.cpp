@@ -1,7 +1,6 @@
 // The listing run of the main window: the chooser, then the listing, during which the
 // windows keep painting but take no input.
 #include <QApplication>
-#include <QCloseEvent>
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QMessageBox>

@@ -82,8 +82,6 @@ Dialog1::Dialog1(QWidget *parent)
     loadedWindow = this;
 }
 
-Dialog1::~Dialog1() = default;
-
 Dialog1 *Dialog1::Loaded()
 {
     return loadedWindow.data();

@@ -25,7 +25,6 @@ class Dialog1 : public platform::PlainDialog
 public:
     // Loaded from here on: Loaded() returns it until it closes. It deletes itself on close.
     explicit Dialog1(QWidget *parent = nullptr);
-    ~Dialog1() override;
 
     // The window while it is loaded, or null.
     static Dialog1 *Loaded();

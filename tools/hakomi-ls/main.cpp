@@ -6,7 +6,6 @@
 #include <getopt.h>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "Listing.h"
 #include "Module1.h"

@@ -2,7 +2,6 @@
 
 #include <cstdio>
 #include <new>
-#include <stdexcept>
 
 namespace app
 {

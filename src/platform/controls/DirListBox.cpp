@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
-#include <cstring>
 #include <dirent.h>
 #include <memory>
 #include <sys/stat.h>

@@ -107,9 +107,7 @@ std::vector<std::string> DriveRoots(std::string_view mountinfo,
             continue;
         const bool drive = isMedia(point) || (!home.empty() && point == home) || isNetwork(type) ||
                            isBlockDevice(source);
-        if (!drive)
-            continue;
-        if (!isFolder(point))
+        if (!drive || !isFolder(point))
             continue;
         auto &group = isMedia(point) ? media : others;
         if (std::find(group.begin(), group.end(), point) == group.end())

@@ -5,11 +5,8 @@
 namespace platform
 {
 
-namespace
-{
 // Steps of the drawn bar: fine enough for any width a window gives it.
 constexpr int kResolution = 10000;
-} // namespace
 
 ProgressBar::ProgressBar(QWidget *parent) : QProgressBar(parent)
 {

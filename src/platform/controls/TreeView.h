@@ -4,7 +4,6 @@
 
 #include <QAbstractItemModel>
 #include <QTreeView>
-#include <string>
 #include <vector>
 
 #include "PropertyError.h"
