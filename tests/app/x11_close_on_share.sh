@@ -4,14 +4,15 @@
 # main window is closed by real input (Alt+F4 to the window manager) once while the scan reads
 # folders and archives ahead, and once while the tree fills. Each time the program must be gone
 # within a bound, with a clean exit, and nothing of it left in flight: the share unmounts at once.
-# Usage: x11_close_on_share.sh HAKOMI SHARE.C. Exits 77 (skipped), with the reason, where an X
-# tool or FUSE is missing or the share cannot be mounted here.
+# Usage: x11_close_on_share.sh HAKOMI SHARE.C [BOUND], BOUND in seconds (2); the share's delay
+# a request is HAKOMI_SHARE_DELAY_MS (100). Exits 77 (skipped), with the reason, where an X tool
+# or FUSE is missing or the share cannot be mounted here.
 set -euo pipefail
 hakomi=$1
 share_c=$2
 delay_ms=${HAKOMI_SHARE_DELAY_MS:-100}
 # Seconds from the close to the end of the program; a whole run takes several times as long.
-bound=${HAKOMI_CLOSE_BOUND:-2}
+bound=${3:-2}
 . "$(dirname "$0")/../../scripts/x11-session.sh"
 
 skip() {

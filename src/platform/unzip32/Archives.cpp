@@ -231,7 +231,9 @@ struct Held {
 constexpr size_t kMaxHeld = 4096;
 constexpr size_t kMaxHeldBytes = size_t(256) << 20;
 std::mutex g_heldLock;
-std::unordered_map<std::string, Held> g_held;
+// Never destroyed: a program that closes in the middle of a slow read ahead leaves the thread
+// in it to end on its own, and that thread may still store its read while the process exits.
+std::unordered_map<std::string, Held> &g_held = *new std::unordered_map<std::string, Held>;
 size_t g_heldBytes = 0;
 // Lets checks and opens skip the lock when nothing is held, as in every run without
 // read-ahead.
