@@ -106,6 +106,9 @@ namespace
 DirectoryReader g_fileSystem;
 DirectoryReader *g_reader = &g_fileSystem;
 FolderHook g_folderHook;
+FolderHook g_waitHook;
+// How often the wait hook is called while the walk waits for a folder being read ahead.
+constexpr auto kWaitHookEvery = std::chrono::milliseconds(50);
 
 // File systems that show the kernel's objects rather than files: huge or endless link graphs,
 // no archives. The chosen folder may be one; the scan never enters one below it.
@@ -338,8 +341,10 @@ public:
     }
 
     // The read of the folder at key, waiting while it is under way; none when the walk is to read
-    // it itself. Whatever lies before key in walk order is dropped: the walk has passed it.
-    std::optional<FolderRead> Take(const Key &key)
+    // it itself. Whatever lies before key in walk order is dropped: the walk has passed it. The
+    // wait hook is called while the wait lasts; stopped is set, and none returned, when it says
+    // stop.
+    std::optional<FolderRead> Take(const Key &key, bool &stopped)
     {
         std::optional<FolderRead> read;
         {
@@ -357,9 +362,18 @@ public:
                 passed.push_back(std::move(it->second));
                 it = entries_.erase(it);
             }
+            passed.clear();
             auto it = entries_.find(key);
             while (it != entries_.end() && it->second.state == State::Reading) {
-                done_.wait(lock);
+                // One folder on a slow share can take many round trips: the windows keep
+                // painting meanwhile, and a close need not wait for it.
+                if (done_.wait_for(lock, kWaitHookEvery) == std::cv_status::timeout && g_waitHook) {
+                    lock.unlock();
+                    stopped = !g_waitHook();
+                    lock.lock();
+                    if (stopped)
+                        return std::nullopt;
+                }
                 it = entries_.find(key);
             }
             if (it != entries_.end()) {
@@ -654,7 +668,7 @@ public:
         key_.clear();
         Enter(fd, 0);
         while (depth_ > 0) {
-            if (g_folderHook && !g_folderHook())
+            if (stopped_ || (g_folderHook && !g_folderHook()))
                 return;
             const std::size_t top = depth_ - 1;
             if (frames_[top].nextFolder < frames_[top].listing.folders.size())
@@ -694,11 +708,13 @@ private:
         key_ = f.key;
         key_.push_back(std::uint32_t(index));
         if (readAhead_) {
-            if (std::optional<FolderRead> read = readAhead_->Take(key_)) {
+            if (std::optional<FolderRead> read = readAhead_->Take(key_, stopped_)) {
                 path_ += '/';
                 EnterRead(std::move(*read), nameOffset);
                 return;
             }
+            if (stopped_)
+                return;
         }
         const int at = FolderFd(parent);
         if (at < 0) {
@@ -928,6 +944,7 @@ private:
     std::string path_;
     Key key_; // the key of the folder being entered
     const std::string *root_ = nullptr;
+    bool stopped_ = false;               // the wait hook said stop
     std::optional<ReadAhead> readAhead_; // last: stopped before the frames close their folders
 };
 
@@ -941,6 +958,16 @@ ScopedFolderHook::ScopedFolderHook(FolderHook hook) : previous_(std::move(g_fold
 ScopedFolderHook::~ScopedFolderHook()
 {
     g_folderHook = std::move(previous_);
+}
+
+ScopedWaitHook::ScopedWaitHook(FolderHook hook) : previous_(std::move(g_waitHook))
+{
+    g_waitHook = std::move(hook);
+}
+
+ScopedWaitHook::~ScopedWaitHook()
+{
+    g_waitHook = std::move(previous_);
 }
 
 DirectoryReader *SetDirectoryReaderForTesting(DirectoryReader *reader)

@@ -37,4 +37,18 @@ private:
     FolderHook previous_;
 };
 
+// Called every 50 ms or so while the scan waits for a folder that is being read ahead, which on
+// a slow share can take a while: it keeps the windows painted, and false ends the scan there.
+class ScopedWaitHook
+{
+public:
+    explicit ScopedWaitHook(FolderHook hook);
+    ~ScopedWaitHook();
+    ScopedWaitHook(const ScopedWaitHook &) = delete;
+    ScopedWaitHook &operator=(const ScopedWaitHook &) = delete;
+
+private:
+    FolderHook previous_;
+};
+
 } // namespace discovery

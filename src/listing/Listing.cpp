@@ -1,6 +1,7 @@
 #include "Listing.h"
 
 #include <QMetaObject>
+#include <functional>
 #include <memory>
 #include <new>
 #include <optional>
@@ -73,10 +74,9 @@ public:
                 pool_->Add(list.Item(i));
         handed_ = count;
     }
-    void Reached(std::size_t i)
+    bool Reached(std::size_t i, const std::function<bool()> &keepWaiting)
     {
-        if (pool_)
-            pool_->Reached(i);
+        return !pool_ || pool_->Reached(i, keepWaiting);
     }
     // Why the reader rejected the archive at path.
     std::optional<int> Reason(const std::string &path) { return reasons_->Take(path); }
@@ -118,6 +118,7 @@ bool ListFolder(const std::string &folder, platform::TreeNodes &nodes, RunView &
             readAhead.Update();
             return !(stopped = !view.KeepGoing());
         });
+        discovery::ScopedWaitHook wait([&] { return !(stopped = !view.KeepWaiting()); });
         FindZipFiles(folder);
     }
     view.ScanEnded();
@@ -140,8 +141,10 @@ bool ListFolder(const std::string &folder, platform::TreeNodes &nodes, RunView &
         // a big archive are not paid for again in fresh memory at every archive after it.
         StringList reused;
         readAhead.Update();
+        const std::function<bool()> keepWaiting = [&view] { return view.KeepWaiting(); };
         for (std::size_t i = 1; i <= n; ++i) {
-            readAhead.Reached(i);
+            if (!readAhead.Reached(i, keepWaiting))
+                break;
             reused.Clear();
             EntryNames.emplace(std::move(reused));
             const std::string_view path = ArchiveList->Item(i);

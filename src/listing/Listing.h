@@ -38,6 +38,9 @@ public:
     virtual void FillEnded() {}
     // Called after each archive; false stops the run there (the program is closing).
     virtual bool KeepGoing() { return true; }
+    // Called every 50 ms or so while the run waits for a folder or an archive being read ahead,
+    // which on a slow share can take a while; false stops the run there too.
+    virtual bool KeepWaiting() { return true; }
     // The text of an archive's node, from its path.
     virtual std::string ArchiveText(std::string_view path) { return DisplayPath(path); }
 };

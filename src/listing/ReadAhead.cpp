@@ -20,6 +20,8 @@ namespace
 constexpr auto kStopGrace = std::chrono::milliseconds(250);
 // held[i] while archive i is being read.
 constexpr std::int64_t kReading = -2;
+// How often a listing that waits for an archive being read ahead is asked whether to go on.
+constexpr auto kKeepWaitingEvery = std::chrono::milliseconds(50);
 // Reads that all come back fast, from the page cache, stop the read-ahead: the listing reads as
 // fast itself, and the workers would only take its processor.
 constexpr std::size_t kFastReadsToStop = 16;
@@ -217,14 +219,26 @@ void ReadAheadPool::Add(std::string_view path)
         startWorker();
 }
 
-void ReadAheadPool::Reached(std::size_t i)
+bool ReadAheadPool::Reached(std::size_t i, const std::function<bool()> &keepWaiting)
 {
     Shared &s = *shared_;
     if (i == 0)
-        return;
+        return true;
     std::unique_lock lock(s.mutex);
     if (i <= s.held.size()) {
-        s.changed.wait(lock, [&] { return s.held[i - 1] != kReading; });
+        // A read of a slow share takes a few round trips: the windows keep painting meanwhile,
+        // and a close need not wait for it.
+        while (s.held[i - 1] == kReading) {
+            if (!keepWaiting) {
+                s.changed.wait(lock);
+            } else if (s.changed.wait_for(lock, kKeepWaitingEvery) == std::cv_status::timeout) {
+                lock.unlock();
+                const bool go = keepWaiting();
+                lock.lock();
+                if (!go)
+                    return false;
+            }
+        }
         // The listing's check and open take what is held.
         if (s.held[i - 1] >= 0) {
             s.heldBytes -= s.held[i - 1];
@@ -244,6 +258,7 @@ void ReadAheadPool::Reached(std::size_t i)
         lock.unlock();
         startWorker();
     }
+    return true;
 }
 
 } // namespace listing

@@ -45,8 +45,10 @@ public:
     // The next archive in list order.
     void Add(std::string_view path);
     // The listing is about to check and open archive i (from 1; each i in turn): waits while
-    // that archive is being read ahead, so that the read is used and not made twice.
-    void Reached(std::size_t i);
+    // that archive is being read ahead, so that the read is used and not made twice. While the
+    // wait lasts, keepWaiting is called every 50 ms or so; false ends the wait and the listing:
+    // Reached then returns false and no other call may follow.
+    bool Reached(std::size_t i, const std::function<bool()> &keepWaiting = {});
 
     struct Shared;
 

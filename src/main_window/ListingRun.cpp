@@ -180,6 +180,7 @@ public:
             paint();
         return !closeRequested_;
     }
+    bool KeepWaiting() override { return KeepGoing(); }
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override

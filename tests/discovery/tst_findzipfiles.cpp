@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <chrono>
 #include <climits>
+#include <condition_variable>
 #include <dirent.h>
 #include <fcntl.h>
 #include <filesystem>
@@ -879,6 +880,42 @@ void TestFindZipFiles::folderHook()
         discovery::ScopedFolderHook hook([] { return false; });
         QCOMPARE(RunScan(root).count, 0);
     }
+    QCOMPARE(threads(), before);
+
+    // A folder read ahead that does not come back (a slow share) does not hold the scan: its
+    // wait hook is asked while the walk waits, and a stop ends the scan there.
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool reading = false, released = false;
+    int waits = 0;
+    reader_->beforeOpen = [&](const QByteArray &name) {
+        if (name == "a" && !TestReader::OnTestThread()) {
+            std::unique_lock lock(mutex);
+            reading = true;
+            changed.notify_all();
+            changed.wait_for(lock, std::chrono::seconds(10), [&] { return released; });
+        }
+        return 0;
+    };
+    {
+        // The walk reaches a only once a read-ahead thread is stuck in it.
+        discovery::ScopedFolderHook hook([&] {
+            std::unique_lock lock(mutex);
+            return changed.wait_for(lock, std::chrono::seconds(10), [&] { return reading; });
+        });
+        discovery::ScopedWaitHook wait([&] {
+            std::lock_guard lock(mutex);
+            ++waits;
+            released = true;
+            changed.notify_all();
+            return false;
+        });
+        // Stopped at a: neither its archive nor the chosen folder's, which come after it.
+        const Scan scan = RunScan(root);
+        QVERIFY2(scan.count < 3, qPrintable(scan.archives.join(' ')));
+    }
+    QCOMPARE(waits, 1);
+    reader_->beforeOpen = nullptr;
     QCOMPARE(threads(), before);
 }
 

@@ -53,14 +53,17 @@ private:
     std::size_t count_ = 0;
 };
 
-// Calls a function after each archive once the fill has started; stops when it says so.
+// Calls a function after each archive once the fill has started, and another while the run
+// waits for a read; stops when one says so.
 class HookedView : public listing::RunView
 {
 public:
     std::function<bool(int archive)> afterArchive;
+    std::function<bool()> whileWaiting;
 
     void FillStarted() override { filling_ = true; }
     bool KeepGoing() override { return !filling_ || !afterArchive || afterArchive(++listed_); }
+    bool KeepWaiting() override { return !whileWaiting || whileWaiting(); }
 
 private:
     bool filling_ = false;
@@ -136,12 +139,14 @@ struct FakeLibrary {
 };
 
 std::string ListWith(const QString &folder, const ReadAheadCalls *calls, ReadAheadLimits limits,
-                     const std::function<bool(int)> &afterArchive = {})
+                     const std::function<bool(int)> &afterArchive = {},
+                     const std::function<bool()> &whileWaiting = {})
 {
     listing::SetReadAheadForTesting(calls, limits);
     RecordingNodes nodes;
     HookedView view;
     view.afterArchive = afterArchive;
+    view.whileWaiting = whileWaiting;
     listing::ListFolder(QFile::encodeName(folder).toStdString(), nodes, view);
     listing::SetReadAheadForTesting(nullptr);
     return nodes.calls;
@@ -325,10 +330,18 @@ private slots:
         QVERIFY(std::adjacent_find(order.begin(), order.end()) == order.end());
     }
 
-    // A run stopped in the middle returns while reads are still stuck; once they return, what
+    // A run stopped in the middle returns while reads are still stuck, whether it is stopped
+    // after an archive or while it waits for the next one's read; once the reads return, what
     // they got is dropped, not held for the rest of the process, and their threads end.
+    void stopsWithoutWaitingForStuckReads_data()
+    {
+        QTest::addColumn<bool>("whileWaiting");
+        QTest::newRow("after an archive") << false;
+        QTest::newRow("while waiting for a read") << true;
+    }
     void stopsWithoutWaitingForStuckReads()
     {
+        QFETCH(bool, whileWaiting);
         QTemporaryDir dir;
         QVERIFY(QDir(dir.path()).mkpath("first"));
         QVERIFY(testsupport::WriteFile(dir.filePath("first/a.zip"), ArchiveOf({"x"}).Build()));
@@ -345,10 +358,13 @@ private slots:
             return library->Fetch(path);
         };
         const int threads = ThreadCount();
-        ListWith(dir.path(), &calls, {8, std::int64_t(1) << 20, 100, {}}, [&](int) {
+        const std::function<bool()> stop = [&] {
             library->WaitFor([&] { return library->inFlight == 8; });
             return false;
-        });
+        };
+        ListWith(
+            dir.path(), &calls, {8, std::int64_t(1) << 20, 100, {}},
+            [&](int) { return whileWaiting || stop(); }, whileWaiting ? stop : nullptr);
         {
             std::unique_lock lock(library->mutex);
             QCOMPARE(library->inFlight, 8);
