@@ -61,8 +61,7 @@ void Dialog::Drive1_Change()
     try {
         Dir1->SetPath(Drive1->Drive());
     } catch (...) {
-        // Back on the drive of the folder still open; quietly, so that this is not taken for
-        // another change of drive.
+        // Back on the drive of the folder still open, quietly as at a PathChange.
         const QSignalBlocker quiet(Drive1);
         Drive1->SetDriveOf(Dir1->Path());
         throw;

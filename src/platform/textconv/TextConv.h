@@ -1,5 +1,4 @@
 // Locale text conversions under the Japanese locale, for the search.
-//
 // Every conversion works code point by code point from tables built once, on first use, from
 // ICU: the "Fullwidth-Halfwidth" transform for narrowing and full lower-casing under "ja" for
 // lower-casing. Working per code point means that if a string contains another (as whole code

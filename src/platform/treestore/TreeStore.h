@@ -73,7 +73,6 @@ public:
     PreparedAdd Prepare(NodeId parent, std::string_view key, std::string_view text);
     NodeId Commit(PreparedAdd &&add) noexcept;
     const NodeKeys &Keys() const { return keys_; }
-    // The node with this key, or 0.
     NodeId FindKey(std::string_view key) const { return keys_.Find(key); }
 
     std::size_t Count() const { return count_; }
