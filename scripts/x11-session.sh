@@ -17,7 +17,8 @@ x11_stop() {
   local p
   for ((i = ${#x11_pids[@]} - 1; i >= 0; i--)); do
     p=${x11_pids[i]}
-    kill "$p" 2>/dev/null && wait "$p" 2>/dev/null
+    # A status from the signal must not end a script under set -e before the rest are stopped.
+    kill "$p" 2>/dev/null && { wait "$p" 2>/dev/null || true; }
   done
   x11_pids=()
   [ -n "${x11_dir:-}" ] && rm -rf "$x11_dir"

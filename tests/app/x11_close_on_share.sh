@@ -31,13 +31,15 @@ point=$work/share
 share_pid=
 unmount() {
   if mountpoint -q "$point"; then
-    fusermount3 -u "$point" 2>/dev/null || fusermount3 -uz "$point" 2>/dev/null || true
+    fusermount3 -u "$point" 2>/dev/null || fusermount3 -uz "$point" 2>/dev/null
   fi
   [ -n "$share_pid" ] && kill "$share_pid" 2>/dev/null && wait "$share_pid" 2>/dev/null
   share_pid=
 }
-# Whatever happens, nothing stays mounted: the program ends first, then the share.
+# Whatever happens, nothing stays mounted: the program ends first, then the share. No step's
+# status ends the cleanup early.
 cleanup() {
+  set +e
   x11_stop
   unmount
   mountpoint -q "$point" 2>/dev/null || rm -rf --one-file-system "$work"
