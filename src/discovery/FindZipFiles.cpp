@@ -289,9 +289,13 @@ public:
     static constexpr int kFewThreads = 8; // at first, and where descriptors are too few
     static constexpr auto kSlowRead = std::chrono::milliseconds(1);
     static constexpr int kSlowReadsToGrow = 3;
-    static constexpr std::size_t kFolders = 256;    // read or being read, not yet taken
+    // Read or being read and not yet taken: those that keep their descriptor (they have
+    // subfolders), and all. Folders without subfolders hold no descriptor, and bounding them by
+    // the first count made the threads wait for the walk while it waited for them.
+    static constexpr std::size_t kFolders = 256;
+    static constexpr std::size_t kMostHeld = 4096;
     static constexpr std::size_t kBytes = 16 << 20; // names held for the walk
-    // Each folder held may keep its descriptor; each thread holds its parent's and its own.
+    // Each folder held open keeps its descriptor; each thread holds its parent's and its own.
     static constexpr rlim_t Descriptors(int threads) { return kFolders + 2 * rlim_t(threads); }
 
     ReadAhead(DirectoryReader &reader, int threads) : reader_(reader), most_(threads)
@@ -402,6 +406,7 @@ private:
         std::string name;
         FolderRead read;
         std::size_t bytes = 0;
+        bool open = false; // read, and its descriptor kept
     };
 
     // Starts the other threads once reads are round trips. Only the walk starts threads.
@@ -421,13 +426,15 @@ private:
 
     bool Ready() const
     {
-        return !pending_.empty() && held_ + reading_ < kFolders && bytes_ < kBytes;
+        return !pending_.empty() && heldOpen_ + reading_ < kFolders && held_ < kMostHeld &&
+               bytes_ < kBytes;
     }
 
     void Forget(const Entry &e)
     {
         if (e.state == State::Done) {
             --held_;
+            heldOpen_ -= e.open;
             bytes_ -= e.bytes;
         }
     }
@@ -526,7 +533,9 @@ private:
             } else {
                 it->second.state = State::Done;
                 it->second.bytes = read.listing.Bytes();
+                it->second.open = read.handle != nullptr;
                 ++held_;
+                heldOpen_ += it->second.open;
                 bytes_ += it->second.bytes;
                 it->second.read = std::move(read);
                 const FolderRead &done = it->second.read;
@@ -585,6 +594,7 @@ private:
     std::set<Key> pending_; // keys of the entries not yet taken by a thread
     std::unordered_map<FolderId, Key, FolderIdHash> seen_; // earliest path that reached each
     std::size_t held_ = 0;                                 // entries read and not yet taken
+    std::size_t heldOpen_ = 0;                             // those of them holding a descriptor
     std::size_t reading_ = 0;                              // entries being read
     std::size_t bytes_ = 0;
     std::atomic<bool> stop_ = false;
