@@ -1,7 +1,9 @@
 #include "Listing.h"
 
 #include <QMetaObject>
+#include <charconv>
 #include <functional>
+#include <iterator>
 #include <memory>
 #include <new>
 #include <optional>
@@ -136,7 +138,7 @@ bool ListFolder(const std::string &folder, platform::TreeNodes &nodes, RunView &
         QObject *archiveReader = &reader;
         const std::int32_t hWnd = view.WindowHandle();
         const std::size_t n = ArchiveList->Count();
-        std::string key;
+        std::string key = "R";
         // Each archive gets a fresh list made from the last one's buffers, so that the names of
         // a big archive are not paid for again in fresh memory at every archive after it.
         StringList reused;
@@ -155,7 +157,11 @@ bool ListFolder(const std::string &folder, platform::TreeNodes &nodes, RunView &
                 Q_ARG(qint32, hWnd), Q_ARG(QByteArray, strFile));
             if (!called)
                 throw std::runtime_error("GetFile cannot be called on the archive reader");
-            key = "R" + std::to_string(i);
+            // "R" stays and the digits follow: GCC 12 warns falsely of overlapping copies when
+            // the key is assigned anew.
+            char digits[24];
+            key.resize(1);
+            key.append(digits, std::to_chars(digits, std::end(digits), i).ptr);
             const std::string text = view.ArchiveText(path);
             if (r < 1) {
                 if (const std::optional<int> why = readAhead.Reason(std::string(path)))
