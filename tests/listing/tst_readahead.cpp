@@ -362,9 +362,11 @@ private slots:
             library->WaitFor([&] { return library->inFlight == 8; });
             return false;
         };
+        // Both rows let the reads get under way after the first archive: otherwise the listing
+        // can come to an archive no worker has taken yet, and read it itself.
         ListWith(
             dir.path(), &calls, {8, std::int64_t(1) << 20, 100, {}},
-            [&](int) { return whileWaiting || stop(); }, whileWaiting ? stop : nullptr);
+            [&](int) { return stop() || whileWaiting; }, whileWaiting ? stop : nullptr);
         {
             std::unique_lock lock(library->mutex);
             QCOMPARE(library->inFlight, 8);
