@@ -960,25 +960,19 @@ private:
 
 } // namespace
 
-ScopedFolderHook::ScopedFolderHook(FolderHook hook) : previous_(std::move(g_folderHook))
+ScopedHook::ScopedHook(FolderHook &slot, FolderHook hook) : slot_(slot), previous_(std::move(slot))
 {
-    g_folderHook = std::move(hook);
+    slot_ = std::move(hook);
 }
 
-ScopedFolderHook::~ScopedFolderHook()
+ScopedHook::~ScopedHook()
 {
-    g_folderHook = std::move(previous_);
+    slot_ = std::move(previous_);
 }
 
-ScopedWaitHook::ScopedWaitHook(FolderHook hook) : previous_(std::move(g_waitHook))
-{
-    g_waitHook = std::move(hook);
-}
+ScopedFolderHook::ScopedFolderHook(FolderHook hook) : ScopedHook(g_folderHook, std::move(hook)) {}
 
-ScopedWaitHook::~ScopedWaitHook()
-{
-    g_waitHook = std::move(previous_);
-}
+ScopedWaitHook::ScopedWaitHook(FolderHook hook) : ScopedHook(g_waitHook, std::move(hook)) {}
 
 DirectoryReader *SetDirectoryReaderForTesting(DirectoryReader *reader)
 {

@@ -25,30 +25,34 @@ namespace discovery
 // hook that returns false ends the scan there, with the archives appended so far.
 using FolderHook = std::function<bool()>;
 
-class ScopedFolderHook
+// Sets one of the scan's hooks for a scope and puts back the one it replaced.
+class ScopedHook
+{
+public:
+    ~ScopedHook();
+    ScopedHook(const ScopedHook &) = delete;
+    ScopedHook &operator=(const ScopedHook &) = delete;
+
+protected:
+    ScopedHook(FolderHook &slot, FolderHook hook);
+
+private:
+    FolderHook &slot_;
+    FolderHook previous_;
+};
+
+class ScopedFolderHook : public ScopedHook
 {
 public:
     explicit ScopedFolderHook(FolderHook hook);
-    ~ScopedFolderHook();
-    ScopedFolderHook(const ScopedFolderHook &) = delete;
-    ScopedFolderHook &operator=(const ScopedFolderHook &) = delete;
-
-private:
-    FolderHook previous_;
 };
 
 // Called every 50 ms or so while the scan waits for a folder that is being read ahead, which on
 // a slow share can take a while: it keeps the windows painted, and false ends the scan there.
-class ScopedWaitHook
+class ScopedWaitHook : public ScopedHook
 {
 public:
     explicit ScopedWaitHook(FolderHook hook);
-    ~ScopedWaitHook();
-    ScopedWaitHook(const ScopedWaitHook &) = delete;
-    ScopedWaitHook &operator=(const ScopedWaitHook &) = delete;
-
-private:
-    FolderHook previous_;
 };
 
 } // namespace discovery
