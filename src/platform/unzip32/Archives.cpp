@@ -34,6 +34,8 @@ constexpr uint32_t kGenerations = 1u << 20; // keeps every handle positive
 // A closed archive's storage is kept for the next one unless it is this large: an unusual
 // archive does not leave its memory behind.
 constexpr size_t kKeepCapacity = size_t(4) << 20;
+// The same for a thread reading ahead, of which there are many.
+constexpr size_t kKeepAhead = size_t(256) << 10;
 
 struct Slot {
     uint32_t generation = 0;
@@ -121,6 +123,7 @@ struct ThreadState {
     FileKey checkedKey;
     bool checkedValid = false;
     CentralDirectory listed;
+    CentralDirectory ahead; // what the last read ahead found
 };
 thread_local ThreadState tState;
 
@@ -470,20 +473,29 @@ int64_t ReadAhead(const char *path)
 {
     if (!path)
         return -1;
+    ThreadState &t = tState;
     Held held;
     struct stat st;
     bool opened = false;
-    // Into storage of its own, sized to the directory: the thread's scratch stays small
-    // and held reads cost what they hold.
-    if (!LoadFile(path, held.directory, st, true, &opened)) {
+    // Read into the thread's own storage, which stays mapped from file to file, and held in
+    // storage about the directory's size, so that held reads cost what they hold. A directory
+    // read beyond the tail is mostly read into storage of its size already: it is kept as read.
+    if (LoadFile(path, t.ahead, st, true, &opened)) {
+        if (t.ahead.Capacity() - t.ahead.Size() <= t.ahead.Size() / 8)
+            held.directory.swap(t.ahead);
+        else if (!held.directory.CopyOf(t.ahead))
+            opened = false;
+    } else {
         // A file read and found to hold no archive: the verdict is held, so that the check
         // need not read it again.
         held.archive = false;
-        held.directory.Release();
     }
-    // Many threads read ahead at once: none keeps a tail's scratch between files.
-    tState.tail.Release();
-    if ((!held.archive && !opened) || !held.directory.ShrinkToFit()) {
+    // Many threads read ahead at once: none keeps more than a usual directory's storage.
+    if (t.ahead.Capacity() > kKeepAhead)
+        t.ahead.Release();
+    else
+        t.ahead.Reset();
+    if (!opened) {
         DropReadAhead(path);
         return -1;
     }

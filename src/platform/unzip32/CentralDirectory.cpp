@@ -409,14 +409,16 @@ void CentralDirectory::Release()
     buffer_.Release();
 }
 
-bool CentralDirectory::ShrinkToFit()
+bool CentralDirectory::CopyOf(const CentralDirectory &from)
 {
-    if (buffer_.Capacity() == size_)
-        return true;
-    unsigned char *data = buffer_.Assign(data_, size_);
+    Reset();
+    unsigned char *data = buffer_.Assign(from.data_, from.size_);
     if (!data)
         return false;
-    data_ = data;
+    data_ = from.size_ ? data : nullptr;
+    size_ = from.size_;
+    offset_ = from.offset_;
+    loaded_ = from.loaded_;
     return true;
 }
 

@@ -158,9 +158,9 @@ public:
     void Reset();
     // Forgets the directory and frees the storage.
     void Release();
-    // Moves the directory into storage of exactly its size, for directories held a while.
-    // False when memory runs out; the directory is then unchanged.
-    bool ShrinkToFit();
+    // Becomes a copy of from in storage of exactly its size, for directories held a while.
+    // False when memory runs out; the directory is then empty.
+    bool CopyOf(const CentralDirectory &from);
     size_t Capacity() const { return buffer_.Capacity(); }
     void swap(CentralDirectory &other) noexcept;
 
