@@ -2,6 +2,7 @@
 
 #include <QMetaObject>
 #include <charconv>
+#include <chrono>
 #include <functional>
 #include <iterator>
 #include <memory>
@@ -80,6 +81,8 @@ public:
     {
         return !pool_ || pool_->Reached(i, keepWaiting);
     }
+    // Whether archive i has been read ahead, so that taking it now costs no round trip.
+    bool Read(std::size_t i) const { return pool_ && pool_->Read(i); }
     // Why the reader rejected the archive at path.
     std::optional<int> Reason(const std::string &path) { return reasons_->Take(path); }
 
@@ -103,6 +106,113 @@ std::string DisplayPath(std::string_view path)
     return QString::fromUtf8(path.data(), qsizetype(path.size())).toStdString();
 }
 
+namespace
+{
+
+// Adds archive after archive to the tree, in list order.
+class ArchiveFill
+{
+public:
+    ArchiveFill(platform::TreeNodes &nodes, RunView &view, ReadAheadFeed &readAhead)
+        : nodes_(nodes), view_(view), readAhead_(readAhead), hWnd_(view.WindowHandle())
+    {
+    }
+
+    std::size_t Filled() const { return filled_; }
+    bool Started() const { return started_; }
+
+    // Archives up to n, as far as the view lets the run go on. wait: for archives still being
+    // read ahead too; otherwise only as far as the reads ahead have come, and for a short
+    // while, so that a scan still running gets back to its folders.
+    bool Fill(std::size_t n, bool wait)
+    {
+        const auto until = std::chrono::steady_clock::now() + kFillSlice;
+        while (filled_ < n) {
+            const std::size_t i = filled_ + 1;
+            if (!wait && (!readAhead_.Read(i) || std::chrono::steady_clock::now() >= until))
+                return true;
+            if (!readAhead_.Reached(i, keepWaiting_))
+                return false;
+            Start();
+            Add(i);
+            filled_ = i;
+            if (counted_)
+                view_.SetProgressValue(float(i));
+            if (!view_.KeepGoing())
+                return false;
+        }
+        return true;
+    }
+
+    // Tells the view, once, before the first archive.
+    void Start()
+    {
+        if (!started_)
+            view_.FillStarted();
+        started_ = true;
+    }
+    // From now on each archive moves the progress bar.
+    void Counted() { counted_ = true; }
+
+private:
+    // While the scan runs, fills take turns with it in slices this long.
+    static constexpr auto kFillSlice = std::chrono::milliseconds(5);
+
+    void Add(std::size_t i)
+    {
+        using namespace Module1;
+        reused_.Clear();
+        EntryNames.emplace(std::move(reused_));
+        const std::string_view path = ArchiveList->Item(i);
+        qint32 r = 0;
+        const QByteArray strFile(path.data(), qsizetype(path.size()));
+        // The reader is reached by name, on an object whose class this code does not fix.
+        QObject *archiveReader = &reader_;
+        const bool called = QMetaObject::invokeMethod(
+            archiveReader, "GetFile", Qt::DirectConnection, Q_RETURN_ARG(qint32, r),
+            Q_ARG(qint32, hWnd_), Q_ARG(QByteArray, strFile));
+        if (!called)
+            throw std::runtime_error("GetFile cannot be called on the archive reader");
+        // "R" stays and the digits follow: GCC 12 warns falsely of overlapping copies when
+        // the key is assigned anew.
+        char digits[24];
+        key_.resize(1);
+        key_.append(digits, std::to_chars(digits, std::end(digits), i).ptr);
+        const std::string text = view_.ArchiveText(path);
+        if (r < 1) {
+            if (const std::optional<int> why = readAhead_.Reason(std::string(path)))
+                RejectedArchives.push_back({std::string(path), *why});
+            nodes_.Add({}, 0, key_, text);
+            nodes_.EnsureVisible(
+                nodes_.Add(key_, platform::TreeNodes::tvwChild, {}, kRejectionText));
+        } else {
+            platform::NodeId last = nodes_.Add({}, 0, key_, text);
+            const std::size_t m = EntryNames->Count();
+            for (std::size_t j = 1; j <= m; ++j)
+                last = nodes_.Add(key_, platform::TreeNodes::tvwChild, {}, EntryNames->Item(j));
+            nodes_.EnsureVisible(last);
+        }
+        // The next archive's list is made from this one's buffers, so that the names of a big
+        // archive are not paid for again in fresh memory at every archive after it.
+        reused_ = std::move(*EntryNames);
+        EntryNames.reset();
+    }
+
+    platform::TreeNodes &nodes_;
+    RunView &view_;
+    ReadAheadFeed &readAhead_;
+    const std::function<bool()> keepWaiting_ = [this] { return view_.KeepWaiting(); };
+    Class1 reader_;
+    const std::int32_t hWnd_;
+    std::string key_ = "R";
+    Module1::StringList reused_;
+    std::size_t filled_ = 0;
+    bool started_ = false;
+    bool counted_ = false;
+};
+
+} // namespace
+
 bool ListFolder(const std::string &folder, platform::TreeNodes &nodes, RunView &view)
 {
     using namespace Module1;
@@ -113,79 +223,41 @@ bool ListFolder(const std::string &folder, platform::TreeNodes &nodes, RunView &
     bool stopped = false;
     // For the whole run, the scan included; it stops when the run ends, however it ends.
     ReadAheadFeed readAhead;
-    view.ScanStarted();
-    {
-        // A scan of a big or slow folder tree takes a while: the view keeps painting meanwhile.
-        discovery::ScopedFolderHook hook([&] {
-            readAhead.Update();
-            return !(stopped = !view.KeepGoing());
-        });
-        discovery::ScopedWaitHook wait([&] { return !(stopped = !view.KeepWaiting()); });
-        FindZipFiles(folder);
-    }
-    view.ScanEnded();
-    if (stopped || ArchiveCount <= 0)
-        return false;
-
-    view.SetProgressMax(float(ArchiveCount));
-    view.SetProgressVisible(true);
-    view.FillStarted();
+    std::optional<ArchiveFill> fill;
     // An error ends the run, but what it added stays and the view is told the fill ended.
     // Not from a destructor: ending a fill lays out the view, which can run out of memory.
     try {
-        // The reader is reached by name, on an object whose class this code does not fix.
-        Class1 reader;
-        QObject *archiveReader = &reader;
-        const std::int32_t hWnd = view.WindowHandle();
-        const std::size_t n = ArchiveList->Count();
-        std::string key = "R";
-        // Each archive gets a fresh list made from the last one's buffers, so that the names of
-        // a big archive are not paid for again in fresh memory at every archive after it.
-        StringList reused;
-        readAhead.Update();
-        const std::function<bool()> keepWaiting = [&view] { return view.KeepWaiting(); };
-        for (std::size_t i = 1; i <= n; ++i) {
-            if (!readAhead.Reached(i, keepWaiting))
-                break;
-            reused.Clear();
-            EntryNames.emplace(std::move(reused));
-            const std::string_view path = ArchiveList->Item(i);
-            qint32 r = 0;
-            const QByteArray strFile(path.data(), qsizetype(path.size()));
-            const bool called = QMetaObject::invokeMethod(
-                archiveReader, "GetFile", Qt::DirectConnection, Q_RETURN_ARG(qint32, r),
-                Q_ARG(qint32, hWnd), Q_ARG(QByteArray, strFile));
-            if (!called)
-                throw std::runtime_error("GetFile cannot be called on the archive reader");
-            // "R" stays and the digits follow: GCC 12 warns falsely of overlapping copies when
-            // the key is assigned anew.
-            char digits[24];
-            key.resize(1);
-            key.append(digits, std::to_chars(digits, std::end(digits), i).ptr);
-            const std::string text = view.ArchiveText(path);
-            if (r < 1) {
-                if (const std::optional<int> why = readAhead.Reason(std::string(path)))
-                    RejectedArchives.push_back({std::string(path), *why});
-                nodes.Add({}, 0, key, text);
-                nodes.EnsureVisible(
-                    nodes.Add(key, platform::TreeNodes::tvwChild, {}, kRejectionText));
-            } else {
-                platform::NodeId last = nodes.Add({}, 0, key, text);
-                const std::size_t m = EntryNames->Count();
-                for (std::size_t j = 1; j <= m; ++j)
-                    last = nodes.Add(key, platform::TreeNodes::tvwChild, {}, EntryNames->Item(j));
-                nodes.EnsureVisible(last);
-            }
-            reused = std::move(*EntryNames);
-            EntryNames.reset();
-            view.SetProgressValue(float(i));
-            if (!view.KeepGoing())
-                break;
+        fill.emplace(nodes, view, readAhead);
+        view.ScanStarted();
+        {
+            // A scan of a big or slow folder tree takes a while: the view keeps painting
+            // meanwhile, and on a share the archives read ahead so far are listed as it goes.
+            discovery::ScopedFolderHook hook([&] {
+                readAhead.Update();
+                stopped = !fill->Fill(ArchiveList->Count(), false) || !view.KeepGoing();
+                return !stopped;
+            });
+            discovery::ScopedWaitHook wait([&] { return !(stopped = !view.KeepWaiting()); });
+            FindZipFiles(folder);
+        }
+        view.ScanEnded();
+        if (!stopped && ArchiveCount > 0) {
+            view.SetProgressMax(float(ArchiveCount));
+            view.SetProgressVisible(true);
+            if (fill->Filled() > 0)
+                view.SetProgressValue(float(fill->Filled()));
+            fill->Counted();
+            fill->Start();
+            readAhead.Update();
+            fill->Fill(ArchiveList->Count(), true);
         }
     } catch (...) {
-        view.FillEnded();
+        if (fill && fill->Started())
+            view.FillEnded();
         throw;
     }
+    if (!fill->Started())
+        return false;
     view.FillEnded();
     view.SetTreeStyle(6, 1);
     view.SetProgressVisible(false);

@@ -29,14 +29,17 @@ public:
     virtual std::int32_t WindowHandle() { return 0; }
     // Around the folder scan, while the number of archives is not known yet. ScanEnded is
     // called when the scan returns, whether or not it found archives; not after an error.
+    // Archives read ahead from a share are listed during the scan already; the progress bar
+    // gets its maximum after the scan, and only then a value.
     virtual void ScanStarted() {}
     virtual void ScanEnded() {}
     // Called before the first archive and after the last node is added, also when an error
-    // ends the fill (FillEnded may then raise an error of its own, which takes the place of
-    // the first).
+    // or a close ends the run after the first archive (FillEnded may then raise an error of its
+    // own, which takes the place of the first).
     virtual void FillStarted() {}
     virtual void FillEnded() {}
-    // Called after each archive; false stops the run there (the program is closing).
+    // Called after each archive and each folder scanned; false stops the run there (the
+    // program is closing).
     virtual bool KeepGoing() { return true; }
     // Called every 50 ms or so while the run waits for a folder or an archive being read ahead,
     // which on a slow share can take a while; false stops the run there too.
@@ -50,7 +53,8 @@ inline constexpr const char *kRejectionText = "書庫じゃないよ！";
 
 // Scans folder and lists every archive found into nodes, as the main window's run does from
 // the new archive list on: archive nodes keyed "R" + i with their path, then the entry names
-// or the single rejection node. Returns false when the scan found no archive. The folders the
+// or the single rejection node. Returns false when the scan found no archive or was
+// stopped before the first archive was listed. The folders the
 // scan skipped are left in Module1::SkippedFolders, the rejected archives that could not be
 // read or are empty in Module1::RejectedArchives.
 bool ListFolder(const std::string &folder, platform::TreeNodes &nodes, RunView &view);

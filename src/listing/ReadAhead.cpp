@@ -219,6 +219,13 @@ void ReadAheadPool::Add(std::string_view path)
         startWorker();
 }
 
+bool ReadAheadPool::Read(std::size_t i) const
+{
+    Shared &s = *shared_;
+    std::lock_guard lock(s.mutex);
+    return i > 0 && i - 1 < s.next && i <= s.held.size() && s.held[i - 1] != kReading;
+}
+
 bool ReadAheadPool::Reached(std::size_t i, const std::function<bool()> &keepWaiting)
 {
     Shared &s = *shared_;

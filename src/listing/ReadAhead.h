@@ -49,6 +49,8 @@ public:
     // wait lasts, keepWaiting is called every 50 ms or so; false ends the wait and the listing:
     // Reached then returns false and no other call may follow.
     bool Reached(std::size_t i, const std::function<bool()> &keepWaiting = {});
+    // Whether archive i has been read ahead, well or not, so that Reached(i) would not wait.
+    bool Read(std::size_t i) const;
 
     struct Shared;
 

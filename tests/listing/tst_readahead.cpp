@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include "Listing.h"
+#include "Module1.h"
 #include "ReadAhead.h"
 #include "TestArchives.h"
 #include "UnZip32Binding.h"
@@ -282,6 +283,50 @@ private slots:
         }
         QCOMPARE(runs[1], runs[0]);
         QVERIFY(runs[0].find("after/more") != std::string::npos);
+    }
+
+    // On a share the tree grows while the scan still runs: an archive read ahead is listed at
+    // the next folder, and the progress bar gets a value only once it has its maximum.
+    void listsWhileTheScanRuns()
+    {
+        QTemporaryDir dir;
+        for (int i = 0; i < 6; ++i)
+            QVERIFY(testsupport::WriteFile(dir.filePath(QString("f%1/a.zip").arg(i)),
+                                           ArchiveOf({"x"}).Build()));
+        CountingLibrary library;
+        RecordingNodes nodes;
+        struct EventView : listing::RunView {
+            std::string &events;
+            CountingLibrary &library;
+            bool waited = false;
+            EventView(std::string &e, CountingLibrary &l) : events(e), library(l) {}
+            void ScanEnded() override { events += "scan ended\n"; }
+            void SetProgressMax(float) override { events += "max\n"; }
+            void SetProgressValue(float v) override
+            {
+                events += "value " + std::to_string(int(v)) + '\n';
+            }
+            // At the first folder with an archive, the scan waits until it has been read.
+            bool KeepGoing() override
+            {
+                if (!waited && Module1::ArchiveCount > 0) {
+                    waited = true;
+                    for (int i = 0; library.held == 0 && i < 2000; ++i)
+                        QTest::qWait(10);
+                    QTest::qWait(50);
+                }
+                return true;
+            }
+        } view(nodes.calls, library);
+        listing::SetReadAheadForTesting(&library.calls, {8, std::int64_t(1) << 20, 100, {}});
+        QVERIFY(listing::ListFolder(QFile::encodeName(dir.path()).toStdString(), nodes, view));
+        listing::SetReadAheadForTesting(nullptr);
+        const std::string &events = nodes.calls;
+        const std::size_t max = events.find("max\n");
+        QVERIFY(events.find("add  0 R1 ") < events.find("scan ended"));
+        QVERIFY(events.find("value ") > max);
+        QVERIFY(events.compare(max, 10, "max\nvalue ") == 0);
+        QVERIFY(events.find("add  0 R6 ") != std::string::npos);
     }
 
     // Reads overlap up to the limit and no further, hold no more archives and bytes than
