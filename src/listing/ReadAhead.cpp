@@ -51,10 +51,14 @@ struct ReadAheadPool::Shared {
     // Only the owner touches these.
     std::vector<std::thread> threads;
 
+    // New reads start only below three quarters of the bytes: the quarter left takes the reads
+    // in flight, which would otherwise come back past the budget, be dropped, and be read again
+    // by the listing itself, one round trip after another.
     bool Ready() const
     {
         return next < paths.size() && next < reached + limits.archives &&
-               heldBytes < limits.bytes && (slow || fastReads < kFastReadsToStop);
+               heldBytes < limits.bytes - limits.bytes / 4 &&
+               (slow || fastReads < kFastReadsToStop);
     }
 
     // Whether the owner should start a worker more.
