@@ -1,5 +1,7 @@
 #include "ReadAhead.h"
 
+#include <algorithm>
+#include <array>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -28,6 +30,13 @@ constexpr std::size_t kFastReadsToStop = 16;
 // A few slow reads, not one, mark reads as round trips: on a busy machine a read from the page
 // cache can be held up once in a while.
 constexpr std::size_t kSlowReadsToStart = 3;
+// The usual read is the median of the last reads of an archive, which takes the same round trips
+// each time; a read that found nothing may take fewer.
+constexpr std::size_t kRecentReads = 31;
+constexpr std::size_t kRecentReadsToJudge = 8;
+// Past the free workers, one more starts after this many reads ended, so that the reads judged
+// are mostly ones made with the workers there are.
+constexpr std::size_t kReadsPerStart = 4;
 } // namespace
 
 struct ReadAheadPool::Shared {
@@ -43,11 +52,18 @@ struct ReadAheadPool::Shared {
     std::int64_t heldBytes = 0;
     std::size_t idle = 0; // workers not reading, including those not yet started
     std::size_t live = 0;
+    std::size_t waiting = 0;  // workers asleep on work
+    std::size_t woken = 0;    // of them, woken and not yet up
+    std::size_t awaited = 0;  // the archive (from 1) the owner waits for, or 0
     std::vector<char> exited; // per worker, set as it leaves
     bool stop = false;
     bool slow = false; // a read took long: reads are round trips, more workers help
     std::size_t fastReads = 0;
     std::size_t slowReads = 0;
+    std::array<std::chrono::steady_clock::duration, kRecentReads> recent{};
+    std::size_t recentCount = 0;
+    std::chrono::steady_clock::duration fastest = std::chrono::steady_clock::duration::max();
+    std::size_t endedSinceStart = 0; // archive reads ended since the last worker started
     // Only the owner touches these.
     std::vector<std::thread> threads;
 
@@ -61,11 +77,40 @@ struct ReadAheadPool::Shared {
                (slow || fastReads < kFastReadsToStop);
     }
 
+    // Whether to wake one more sleeping worker: only while there is more to read than workers
+    // already woken for it, since every wake-up is a system call or two, and a worker woken
+    // for nothing takes the lock from those with work.
+    bool TakeWake()
+    {
+        if (waiting <= woken || !Ready() || paths.size() - next <= woken)
+            return false;
+        ++woken;
+        return true;
+    }
+
     // Whether the owner should start a worker more.
     bool WantsWorker() const
     {
         return Ready() && paths.size() - next > idle && threads.size() < limits.requests &&
-               (threads.empty() || slow);
+               (threads.empty() || slow) && (threads.size() < limits.freeWorkers || Uncrowded());
+    }
+
+    // Whether the usual read of an archive takes at most a quarter longer than the fastest.
+    bool Uncrowded() const
+    {
+        if (endedSinceStart < kReadsPerStart || recentCount < kRecentReadsToJudge)
+            return false;
+        std::array<std::chrono::steady_clock::duration, kRecentReads> sorted = recent;
+        const std::size_t n = std::min(recentCount, kRecentReads);
+        std::nth_element(sorted.begin(), sorted.begin() + n / 2, sorted.begin() + n);
+        return 4 * sorted[n / 2] <= 5 * fastest;
+    }
+
+    void NoteRead(std::chrono::steady_clock::duration took)
+    {
+        recent[recentCount++ % kRecentReads] = took;
+        fastest = std::min(fastest, took);
+        ++endedSinceStart;
     }
 
     static void Work(std::shared_ptr<Shared> s, std::size_t id);
@@ -75,17 +120,25 @@ void ReadAheadPool::Shared::Work(std::shared_ptr<Shared> s, std::size_t id)
 {
     std::unique_lock lock(s->mutex);
     for (;;) {
-        s->work.wait(lock, [&] { return s->stop || s->Ready(); });
+        while (!s->stop && !s->Ready()) {
+            ++s->waiting;
+            s->work.wait(lock);
+            --s->waiting;
+            if (s->woken > 0)
+                --s->woken;
+        }
         if (s->stop)
             break;
         const std::size_t i = s->next++;
         const std::string &path = s->paths[i];
         s->held[i] = kReading;
         --s->idle;
-        // One waker per item, so that a wake-up never goes to all workers at once.
-        if (s->idle > 0 && s->Ready())
-            s->work.notify_one();
+        // One waker per item, so that a wake-up never goes to all workers at once. Woken
+        // outside the lock, which the woken one needs first.
+        const bool wake = s->TakeWake();
         lock.unlock();
+        if (wake)
+            s->work.notify_one();
 
         const auto started = std::chrono::steady_clock::now();
         std::int64_t bytes = -1;
@@ -98,12 +151,15 @@ void ReadAheadPool::Shared::Work(std::shared_ptr<Shared> s, std::size_t id)
             }
         }
 
-        const bool slow = std::chrono::steady_clock::now() - started >= s->limits.slowRead;
+        const auto took = std::chrono::steady_clock::now() - started;
+        const bool slow = took >= s->limits.slowRead;
         lock.lock();
         if (slow)
             s->slow = s->slow || ++s->slowReads >= kSlowReadsToStart;
         else
             ++s->fastReads;
+        if (slow && bytes > 0)
+            s->NoteRead(took);
         ++s->idle;
         s->held[i] = -1;
         bool drop = false;
@@ -117,12 +173,18 @@ void ReadAheadPool::Shared::Work(std::shared_ptr<Shared> s, std::size_t id)
                 s->heldBytes += bytes;
             }
         }
-        s->changed.notify_all();
-        if (drop) {
+        // Only the owner's own archive wakes it: with dozens of reads ending, each would
+        // wake it for nothing.
+        const bool tell = s->awaited == i + 1;
+        if (tell || drop) {
             lock.unlock();
-            try {
-                s->calls.drop(path.c_str());
-            } catch (...) {
+            if (tell)
+                s->changed.notify_all();
+            if (drop) {
+                try {
+                    s->calls.drop(path.c_str());
+                } catch (...) {
+                }
             }
             lock.lock();
         }
@@ -186,6 +248,7 @@ void ReadAheadPool::startWorker()
         s.exited.push_back(0);
         ++s.idle;
         ++s.live;
+        s.endedSinceStart = 0;
     }
     const auto undo = [&s] {
         std::lock_guard lock(s.mutex);
@@ -208,6 +271,7 @@ void ReadAheadPool::Add(std::string_view path)
 {
     Shared &s = *shared_;
     bool start = false;
+    bool wake = false;
     {
         std::lock_guard lock(s.mutex);
         s.paths.emplace_back(path);
@@ -215,10 +279,11 @@ void ReadAheadPool::Add(std::string_view path)
         if (!s.Ready())
             return;
         // A worker more while there is more to read than idle workers to read it.
-        if (s.idle > 0)
-            s.work.notify_one();
+        wake = s.TakeWake();
         start = s.WantsWorker();
     }
+    if (wake)
+        s.work.notify_one();
     if (start)
         startWorker();
 }
@@ -240,16 +305,20 @@ bool ReadAheadPool::Reached(std::size_t i, const std::function<bool()> &keepWait
         // A read of a slow share takes a few round trips: the windows keep painting meanwhile,
         // and a close need not wait for it.
         while (s.held[i - 1] == kReading) {
+            s.awaited = i;
             if (!keepWaiting) {
                 s.changed.wait(lock);
             } else if (s.changed.wait_for(lock, kKeepWaitingEvery) == std::cv_status::timeout) {
                 lock.unlock();
                 const bool go = keepWaiting();
                 lock.lock();
-                if (!go)
+                if (!go) {
+                    s.awaited = 0;
                     return false;
+                }
             }
         }
+        s.awaited = 0;
         // The listing's check and open take what is held.
         if (s.held[i - 1] >= 0) {
             s.heldBytes -= s.held[i - 1];
@@ -263,12 +332,13 @@ bool ReadAheadPool::Reached(std::size_t i, const std::function<bool()> &keepWait
     // thousands of archives does not wake one per archive.
     const bool roomy = s.next + s.limits.archives / 2 <= s.reached + s.limits.archives &&
                        s.heldBytes <= s.limits.bytes / 2;
-    if (s.idle > 0 && roomy && s.Ready())
+    const bool wake = roomy && s.TakeWake();
+    const bool start = s.WantsWorker();
+    lock.unlock();
+    if (wake)
         s.work.notify_one();
-    if (s.WantsWorker()) {
-        lock.unlock();
+    if (start)
         startWorker();
-    }
     return true;
 }
 

@@ -29,6 +29,10 @@ struct ReadAheadLimits {
     // A second worker starts only once a few reads have taken this long, and the read-ahead stops
     // when the first reads take less: on a warm local disk the listing reads as fast itself.
     std::chrono::microseconds slowRead{1000};
+    // Workers past this many start only while the usual read takes little longer than the
+    // fastest: reads that take much longer wait for the processor, which more workers would
+    // only share further.
+    std::size_t freeWorkers = 16;
 };
 
 class ReadAheadPool

@@ -11,6 +11,7 @@
 #include <map>
 #include <mutex>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 #include "Listing.h"
@@ -373,6 +374,51 @@ private slots:
         std::vector<std::string> order = library->order;
         std::sort(order.begin(), order.end());
         QVERIFY(std::adjacent_find(order.begin(), order.end()) == order.end());
+    }
+
+    // Past the free workers, more start while reads keep their pace, as round trips to a share
+    // do however many overlap, and not while each read takes longer the more overlap, as reads
+    // do that wait for the processor.
+    void growsWhileReadsKeepTheirPace_data()
+    {
+        QTest::addColumn<bool>("queueing");
+        QTest::addColumn<int>("least");
+        QTest::addColumn<int>("most");
+        QTest::newRow("round trips") << false << 8 << 12;
+        QTest::newRow("queueing") << true << 2 << 5;
+    }
+    void growsWhileReadsKeepTheirPace()
+    {
+        QFETCH(bool, queueing);
+        QFETCH(int, least);
+        QFETCH(int, most);
+        std::atomic<int> inFlight{0}, maxInFlight{0};
+        const ReadAheadCalls calls{
+            [&](const char *) -> std::int64_t {
+                const int now = ++inFlight;
+                int seen = maxInFlight;
+                while (now > seen && !maxInFlight.compare_exchange_weak(seen, now))
+                    ;
+                std::this_thread::sleep_for(std::chrono::milliseconds(queueing ? 10 * now : 20));
+                --inFlight;
+                return 1000;
+            },
+            [](const char *) {}};
+        ReadAheadLimits limits{12, std::int64_t(1) << 30, 1000, {}};
+        limits.freeWorkers = 2;
+        {
+            listing::ReadAheadPool pool(calls, limits);
+            const int n = 120;
+            for (int i = 1; i <= n; ++i)
+                pool.Add("a" + std::to_string(i));
+            // Taken as read, so that the listing never reads an archive itself.
+            for (int i = 1; i <= n; ++i) {
+                QTRY_VERIFY_WITH_TIMEOUT(pool.Read(std::size_t(i)), 20000);
+                QVERIFY(pool.Reached(std::size_t(i)));
+            }
+        }
+        QVERIFY2(maxInFlight >= least && maxInFlight <= most,
+                 qPrintable(QString::number(maxInFlight)));
     }
 
     // A run stopped in the middle returns while reads are still stuck, whether it is stopped
