@@ -81,8 +81,10 @@ public:
     {
         return !pool_ || pool_->Reached(i, keepWaiting);
     }
-    // Whether archive i has been read ahead, so that taking it now costs no round trip.
-    bool Read(std::size_t i) const { return pool_ && pool_->Read(i); }
+    // Whether archive i has been read ahead, so that taking it now costs no round trip. Only
+    // where reads are round trips: a scan of a local disk is quick, and its archives are listed
+    // after it, in one count.
+    bool Read(std::size_t i) const { return pool_ && pool_->RoundTrips() && pool_->Read(i); }
     // Why the reader rejected the archive at path.
     std::optional<int> Reason(const std::string &path) { return reasons_->Take(path); }
 

@@ -295,6 +295,13 @@ bool ReadAheadPool::Read(std::size_t i) const
     return i > 0 && i - 1 < s.next && i <= s.held.size() && s.held[i - 1] != kReading;
 }
 
+bool ReadAheadPool::RoundTrips() const
+{
+    Shared &s = *shared_;
+    std::lock_guard lock(s.mutex);
+    return s.slow;
+}
+
 bool ReadAheadPool::Reached(std::size_t i, const std::function<bool()> &keepWaiting)
 {
     Shared &s = *shared_;

@@ -55,6 +55,8 @@ public:
     bool Reached(std::size_t i, const std::function<bool()> &keepWaiting = {});
     // Whether archive i has been read ahead, well or not, so that Reached(i) would not wait.
     bool Read(std::size_t i) const;
+    // Whether reads have been seen to take round trips, as on a share.
+    bool RoundTrips() const;
 
     struct Shared;
 
