@@ -80,6 +80,7 @@ void printFinds(platform::PlainTreeNodes &nodes, const FindRequest &find, lister
 
 int main(int argc, char **argv)
 {
+    listing::TuneAllocator();
     enum { OptCase = 256, OptWidth, OptVersion };
     static const option kOptions[] = {{"find", required_argument, nullptr, 'f'},
                                       {"case", no_argument, nullptr, OptCase},
