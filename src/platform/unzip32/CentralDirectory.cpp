@@ -188,12 +188,21 @@ struct CentralDirectory::Scan {
             return nullptr;
         return src.ReadAt(scratch, n, off) ? scratch : nullptr;
     }
-    // n bytes at off into dst, from the tail where they lie there.
+    // n bytes at off into dst, from the tail as far as they lie there: a directory that
+    // starts before the tail reads only its part before it.
     bool Fetch(unsigned char *dst, size_t n, uint64_t off)
     {
-        if (!InTail(off, n))
+        if (InTail(off, n)) {
+            std::memcpy(dst, tail + (off - tailOffset), n);
+            return true;
+        }
+        if (tailSize == 0 || off >= tailOffset || n <= tailOffset - off ||
+            !InTail(tailOffset, off + n - tailOffset))
             return src.ReadAt(dst, n, off);
-        std::memcpy(dst, tail + (off - tailOffset), n);
+        const size_t before = size_t(tailOffset - off);
+        if (!src.ReadAt(dst, before, off))
+            return false;
+        std::memcpy(dst + before, tail, n - before);
         return true;
     }
 };

@@ -262,6 +262,33 @@ private slots:
         QVERIFY(directory.Capacity() <= std::max<size_t>(size_t(bytes.size()), 64 * 1024));
     }
 
+    // A directory that starts before the tail is read up to the tail: every byte from its start
+    // to the end of the file is read once, in two reads.
+    void directoryBeforeTheTailIsReadOnce_data()
+    {
+        QTest::addColumn<bool>("wide");
+        QTest::newRow("first read of one page") << false;
+        QTest::newRow("first read as far as a comment reaches") << true;
+    }
+    void directoryBeforeTheTailIsReadOnce()
+    {
+        QFETCH(bool, wide);
+        ZipArchive big;
+        for (int i = 0; i < 2000; ++i)
+            big.entries.push_back(
+                testsupport::Entry(QByteArray("folder/name-") + QByteArray::number(i)));
+        const QByteArray bytes = big.Build();
+        const qsizetype start = bytes.indexOf("PK\x01\x02");
+        QVERIFY(bytes.size() - start > 70000);
+        CountingSource source(bytes);
+        unzip32::Buffer tail;
+        unzip32::CentralDirectory directory;
+        QVERIFY(directory.Load(source, tail, wide));
+        QCOMPARE(source.reads, 2);
+        QCOMPARE(source.bytes, uint64_t(bytes.size() - start));
+        QCOMPARE(directory.Offset(), uint64_t(start));
+    }
+
     // A sparse file of 1 GiB whose end record claims a directory of everything before it,
     // holding one real header: the reader reads as far as the stated count can reach, stops
     // at the first header that is not one, and keeps no large buffer.
