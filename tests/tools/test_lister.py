@@ -116,6 +116,20 @@ class Tree(unittest.TestCase):
             self.assertEqual(found, [b"9\t" + cases[7][0].encode(), "検索終了".encode(), b""])
 
 
+    def test_kana_kanji_and_full_width_forms_print_as_they_are(self):
+        # Next to what is escaped, and cut short in a folder name that is not UTF-8.
+        cases = [("日本語ｶﾀｶﾅ（全角）～", "日本語ｶﾀｶﾅ（全角）～"),
+                 ("表\t\ufeff\ufffdａ\u1000\ue000", "表\\x09\\u{feff}\ufffdａ\u1000\ue000"),
+                 ("\u3000\u2028\uff0f", "\u3000\\u{2028}\uff0f")]
+        with tempfile.TemporaryDirectory() as d:
+            folder = os.path.join(d.encode(), "資料".encode() + b"\xe3\x81")
+            os.mkdir(folder)
+            make_zip(os.path.join(folder, b"a.zip").decode("utf-8", "surrogateescape"),
+                     [n for n, _ in cases])
+            self.assertEqual(parse_tree(run(d).stdout.decode()),
+                             [(d + "/資料\\xe3\\x81/a.zip", [e for _, e in cases])])
+
+
 class Rejections(unittest.TestCase):
     def test_unreadable_and_empty_archives_keep_their_node_and_say_why(self):
         # Permission is only denied to someone other than root.

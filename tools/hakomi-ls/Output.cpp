@@ -28,6 +28,30 @@ bool Disguises(char32_t c)
            (c >= 0x2066 && c <= 0x2069) || c == 0xfeff;
 }
 
+// The length of the text at p that goes out as it is: printable ASCII, and well-formed
+// three-byte sequences of blocks without a control or a mark of direction (U+1000-U+1FFF,
+// U+3000-U+CFFF, U+E000-U+EFFF, U+FF00-U+FFBF: kana, kanji, full-width and half-width forms).
+// Most names are made of nothing else; they need no decoding.
+std::size_t Plain(const unsigned char *p, const unsigned char *end)
+{
+    const unsigned char *q = p;
+    while (q < end) {
+        const unsigned char c = *q;
+        if (c < 0x80) {
+            if (c < 0x20 || c == 0x7f || c == '\\')
+                break;
+            ++q;
+        } else if (end - q >= 3 && (q[1] & 0xC0) == 0x80 && (q[2] & 0xC0) == 0x80 &&
+                   ((c >= 0xE3 && c <= 0xEC) || c == 0xE1 || c == 0xEE ||
+                    (c == 0xEF && q[1] >= 0xBC && q[1] <= 0xBE))) {
+            q += 3;
+        } else {
+            break;
+        }
+    }
+    return std::size_t(q - p);
+}
+
 } // namespace
 
 char *EscapeInto(std::string_view s, char *out)
@@ -35,6 +59,11 @@ char *EscapeInto(std::string_view s, char *out)
     const auto *p = reinterpret_cast<const unsigned char *>(s.data());
     const auto *end = p + s.size();
     while (p < end) {
+        const std::size_t plain = Plain(p, end);
+        out = std::copy_n(p, plain, out);
+        p += plain;
+        if (p == end)
+            break;
         const unsigned char c = *p;
         if (c < 0x80) {
             if (c == '\\') {
