@@ -84,7 +84,6 @@ private:
 
 int main(int argc, char **argv)
 {
-    listing::TuneAllocator(); // as the program does
     if (argc != 2) {
         std::fprintf(stderr, "usage: bench_listing FOLDER\n");
         return 2;

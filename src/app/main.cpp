@@ -12,7 +12,6 @@
 
 #include "Command2.h"
 #include "Form1.h"
-#include "Listing.h"
 #include "Unhandled.h"
 #include "Version.h"
 
@@ -74,7 +73,6 @@ void dropRuntimeFolderWarnings(QtMsgType type, const QMessageLogContext &context
 
 int main(int argc, char **argv)
 {
-    listing::TuneAllocator();
     // Read before Qt starts: --help and --version need no display.
     enum { kOptVersion = 1000 };
     static const option kOptions[] = {{"help", no_argument, nullptr, 'h'},

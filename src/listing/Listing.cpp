@@ -1,9 +1,6 @@
 #include "Listing.h"
 
 #include <QMetaObject>
-#if defined(__GLIBC__)
-#include <malloc.h>
-#endif
 #include <charconv>
 #include <chrono>
 #include <functional>
@@ -99,20 +96,6 @@ private:
 };
 
 } // namespace
-
-void TuneAllocator()
-{
-#if defined(__GLIBC__)
-    // By default each reading thread gets an arena of its own, storage of 128 KiB and more is
-    // mapped afresh each time, and the top of a heap goes back to the system whenever it is
-    // free, so that most directories read ahead came as fresh pages, a fault each. One arena
-    // that keeps its storage reuses the pages the listing frees: on the emulated share at 1 ms
-    // a request, 5-10% less processor time for hakomi-ls on the large corpus.
-    mallopt(M_ARENA_MAX, 1);
-    mallopt(M_MMAP_THRESHOLD, 32 << 20);
-    mallopt(M_TRIM_THRESHOLD, 64 << 20);
-#endif
-}
 
 void SetReadAheadForTesting(const ReadAheadCalls *calls, ReadAheadLimits limits)
 {

@@ -59,10 +59,6 @@ inline constexpr const char *kRejectionText = "書庫じゃないよ！";
 // read or are empty in Module1::RejectedArchives.
 bool ListFolder(const std::string &folder, platform::TreeNodes &nodes, RunView &view);
 
-// Sets the process's allocator up for listing: call first thing in main, before any thread
-// starts. Directories read ahead on dozens of threads are freed on the listing's.
-void TuneAllocator();
-
 // Replaces the archive library's read-ahead and its limits in the runs that follow: calls
 // without a fetch turn it off, nullptr brings the library's back.
 void SetReadAheadForTesting(const ReadAheadCalls *calls, ReadAheadLimits limits = {});

@@ -4,6 +4,9 @@
 #include <cstring>
 #include <dirent.h>
 #include <getopt.h>
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 #include <string>
 #include <string_view>
 
@@ -76,11 +79,27 @@ void printFinds(platform::PlainTreeNodes &nodes, const FindRequest &find, lister
     }
 }
 
+// Directories read ahead on dozens of threads are freed on the listing's. By default each reading
+// thread gets an arena of its own, storage of 128 KiB and more is mapped afresh each time, and
+// the top of a heap goes back to the system whenever it is free, so that most directories read
+// ahead came as fresh pages, a fault each. One arena that keeps its storage reuses the pages the
+// listing frees: on the emulated share at 1 ms a request, 5-10% less processor time on the large
+// corpus, for about 10 MiB more at the peak. The program does without: its peak with a tree of
+// 1.6 million nodes grew by 20 MiB, and its time did not change. Call before any thread starts.
+void TuneAllocator()
+{
+#if defined(__GLIBC__)
+    mallopt(M_ARENA_MAX, 1);
+    mallopt(M_MMAP_THRESHOLD, 32 << 20);
+    mallopt(M_TRIM_THRESHOLD, 64 << 20);
+#endif
+}
+
 } // namespace
 
 int main(int argc, char **argv)
 {
-    listing::TuneAllocator();
+    TuneAllocator();
     enum { OptCase = 256, OptWidth, OptVersion };
     static const option kOptions[] = {{"find", required_argument, nullptr, 'f'},
                                       {"case", no_argument, nullptr, OptCase},
