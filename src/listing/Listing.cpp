@@ -83,8 +83,12 @@ public:
     }
     // Whether archive i has been read ahead, so that taking it now costs no round trip. Only
     // where reads are round trips: a scan of a local disk is quick, and its archives are listed
-    // after it, in one count.
-    bool Read(std::size_t i) const { return pool_ && pool_->RoundTrips() && pool_->Read(i); }
+    // after it, in one count. And never the last archive found: it is listed once the scan has
+    // found the next ones and handed them on, so that their reads are under way meanwhile.
+    bool Read(std::size_t i) const
+    {
+        return pool_ && i < handed_ && pool_->RoundTrips() && pool_->Read(i);
+    }
     // Why the reader rejected the archive at path.
     std::optional<int> Reason(const std::string &path) { return reasons_->Take(path); }
 
