@@ -29,6 +29,7 @@
 
 #include "DirectoryReader.h"
 #include "Module1.h"
+#include "ReadPace.h"
 
 namespace discovery
 {
@@ -208,18 +209,21 @@ struct Listing {
 
 constexpr std::size_t kBufferSize = 64 * 1024;
 
-// Enumerates the open folder fd into out. A set stop ends it early, with nothing promised.
-void ReadListing(DirectoryReader &reader, int fd, char *buffer, Listing &out,
-                 const std::atomic<bool> *stop)
+// Enumerates the open folder fd into out, and returns the requests that took. A set stop ends it
+// early, with nothing promised.
+std::size_t ReadListing(DirectoryReader &reader, int fd, char *buffer, Listing &out,
+                        const std::atomic<bool> *stop)
 {
     out.Clear();
+    std::size_t requests = 0;
     while (!(stop && stop->load(std::memory_order_relaxed))) {
         const long filled = reader.ReadEntries(fd, buffer, kBufferSize);
+        ++requests;
         if (filled == 0)
-            return;
+            return requests;
         if (filled < 0) {
             out.error = errno;
-            return;
+            return requests;
         }
         for (long offset = 0; offset < filled;) {
             const auto *entry = reinterpret_cast<const struct dirent64 *>(buffer + offset);
@@ -233,8 +237,9 @@ void ReadListing(DirectoryReader &reader, int fd, char *buffer, Listing &out,
             if (type == DT_LNK || type == DT_UNKNOWN) {
                 // On a share each status is a round trip, and a folder may hold many links.
                 if (stop && stop->load(std::memory_order_relaxed))
-                    return;
+                    return requests;
                 struct stat status;
+                ++requests;
                 // A broken link, or an entry gone since it was listed, is neither.
                 if (reader.Stat(fd, name, &status) != 0)
                     continue;
@@ -253,6 +258,7 @@ void ReadListing(DirectoryReader &reader, int fd, char *buffer, Listing &out,
             }
         }
     }
+    return requests;
 }
 
 bool IsPseudoFileSystem(DirectoryReader &reader, int fd)
@@ -283,10 +289,12 @@ class ReadAhead
 {
 public:
     // On a share a folder costs a few round trips and a thread waits for each, so the walk
-    // goes only as fast as the number of threads allows. A few start; the rest only once reads
-    // are seen to be that slow, as on a local disk they would only take the walk's processor.
+    // goes only as fast as the number of threads allows. A few start; more only once reads are
+    // seen to be that slow, as on a local disk they would only take the walk's processor; and
+    // past the free ones, only while reads keep their pace.
     static constexpr int kThreads = 64;
     static constexpr int kFewThreads = 8; // at first, and where descriptors are too few
+    static constexpr int kFreeThreads = 16;
     static constexpr auto kSlowRead = std::chrono::milliseconds(1);
     static constexpr int kSlowReadsToGrow = 3;
     // Read or being read and not yet taken: those that keep their descriptor (they have
@@ -409,19 +417,29 @@ private:
         bool open = false; // read, and its descriptor kept
     };
 
-    // Starts the other threads once reads are round trips. Only the walk starts threads.
+    // Starts more threads once reads are round trips. Only the walk starts threads.
     void Grow()
     {
-        if (threads_.size() == threads_.capacity() || slowReads_ < kSlowReadsToGrow)
+        if (cannotGrow_ || threads_.size() >= std::size_t(most_) || slowReads_ < kSlowReadsToGrow)
             return;
+        std::size_t wanted = std::min(most_, kFreeThreads);
+        if (threads_.size() >= wanted) {
+            std::lock_guard lock(mutex_);
+            if (!pace_.Uncrowded())
+                return;
+            pace_.ThreadStarted();
+            // A quarter more at a time: a scan has far fewer folders than archives to judge by.
+            wanted = std::min(std::size_t(most_), threads_.size() + threads_.size() / 4);
+        }
         try {
-            while (threads_.size() < std::size_t(most_))
+            while (threads_.size() < wanted)
                 threads_.emplace_back([this] { Work(); });
         } catch (const std::system_error &) {
+            cannotGrow_ = true;
         } catch (const std::bad_alloc &) {
             // Those started read ahead; the walk does the rest.
+            cannotGrow_ = true;
         }
-        threads_.shrink_to_fit();
     }
 
     bool Ready() const
@@ -511,17 +529,22 @@ private:
 
             FolderRead read;
             bool ok = false;
+            std::size_t requests = 0;
             const auto started = std::chrono::steady_clock::now();
             try {
-                ok = Read(*parent, name, parentId, parentPseudo, key, buffer.get(), read);
+                ok = Read(*parent, name, parentId, parentPseudo, key, buffer.get(), read, requests);
             } catch (const std::bad_alloc &) {
                 // Left to the walk, which reports running out of memory as it does itself.
             }
             parent.reset();
-            if (std::chrono::steady_clock::now() - started >= kSlowRead)
+            const auto took = std::chrono::steady_clock::now() - started;
+            if (took >= kSlowRead)
                 ++slowReads_;
 
             lock.lock();
+            // Per request, since folders take one more for each page of names.
+            if (ok && requests > 0)
+                pace_.Note(took / requests);
             auto it = entries_.find(key);
             if (it == entries_.end() || it->second.passed || stop_) {
                 if (it != entries_.end())
@@ -552,10 +575,13 @@ private:
         }
     }
 
-    // Opens and enumerates name below parent; false where the walk is better left to try itself.
+    // Opens and enumerates name below parent, counting the requests made that go beyond the
+    // status of what was just opened; false where the walk is better left to try itself.
     bool Read(const Handle &parent, const std::string &name, const FolderId &parentId,
-              bool parentPseudo, const Key &key, char *buffer, FolderRead &read)
+              bool parentPseudo, const Key &key, char *buffer, FolderRead &read,
+              std::size_t &requests)
     {
+        requests = 1;
         const int fd = reader_.Open(parent.Fd(), name.c_str());
         if (fd < 0)
             return false;
@@ -571,6 +597,7 @@ private:
         }
         read.pseudoFs = parentPseudo;
         if (read.id.device != parentId.device) {
+            ++requests;
             read.pseudoFs = IsPseudoFileSystem(reader_, fd);
             // Not to be entered: its entries are not needed.
             if (read.pseudoFs || parentPseudo) {
@@ -578,7 +605,7 @@ private:
                 return true;
             }
         }
-        ReadListing(reader_, fd, buffer, read.listing, &stop_);
+        requests += ReadListing(reader_, fd, buffer, read.listing, &stop_);
         if (stop_)
             return false;
         if (read.listing.folders.empty())
@@ -599,8 +626,10 @@ private:
     std::size_t bytes_ = 0;
     std::atomic<bool> stop_ = false;
     std::atomic<int> slowReads_ = 0;
+    ReadPace pace_; // of the reads that succeeded
     const int most_;
-    std::vector<std::thread> threads_; // capacity: the most there may be, until all are started
+    bool cannotGrow_ = false;
+    std::vector<std::thread> threads_;
 };
 
 static_assert(kReadAheadDescriptors == ReadAhead::Descriptors(ReadAhead::kThreads));

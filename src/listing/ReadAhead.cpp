@@ -1,7 +1,8 @@
 #include "ReadAhead.h"
 
+#include "ReadPace.h"
+
 #include <algorithm>
-#include <array>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -30,13 +31,6 @@ constexpr std::size_t kFastReadsToStop = 16;
 // A few slow reads, not one, mark reads as round trips: on a busy machine a read from the page
 // cache can be held up once in a while.
 constexpr std::size_t kSlowReadsToStart = 3;
-// The usual read is the median of the last reads of an archive, which takes the same round trips
-// each time; a read that found nothing may take fewer.
-constexpr std::size_t kRecentReads = 31;
-constexpr std::size_t kRecentReadsToJudge = 8;
-// Past the free workers, one more starts after this many reads ended, so that the reads judged
-// are mostly ones made with the workers there are.
-constexpr std::size_t kReadsPerStart = 4;
 } // namespace
 
 struct ReadAheadPool::Shared {
@@ -60,10 +54,9 @@ struct ReadAheadPool::Shared {
     bool slow = false; // a read took long: reads are round trips, more workers help
     std::size_t fastReads = 0;
     std::size_t slowReads = 0;
-    std::array<std::chrono::steady_clock::duration, kRecentReads> recent{};
-    std::size_t recentCount = 0;
-    std::chrono::steady_clock::duration fastest = std::chrono::steady_clock::duration::max();
-    std::size_t endedSinceStart = 0; // archive reads ended since the last worker started
+    // Of archive reads that found something: an archive takes the same round trips each time,
+    // one that found nothing may take fewer.
+    discovery::ReadPace pace;
     // Only the owner touches these.
     std::vector<std::thread> threads;
 
@@ -92,25 +85,8 @@ struct ReadAheadPool::Shared {
     bool WantsWorker() const
     {
         return Ready() && paths.size() - next > idle && threads.size() < limits.requests &&
-               (threads.empty() || slow) && (threads.size() < limits.freeWorkers || Uncrowded());
-    }
-
-    // Whether the usual read of an archive takes at most a quarter longer than the fastest.
-    bool Uncrowded() const
-    {
-        if (endedSinceStart < kReadsPerStart || recentCount < kRecentReadsToJudge)
-            return false;
-        std::array<std::chrono::steady_clock::duration, kRecentReads> sorted = recent;
-        const std::size_t n = std::min(recentCount, kRecentReads);
-        std::nth_element(sorted.begin(), sorted.begin() + n / 2, sorted.begin() + n);
-        return 4 * sorted[n / 2] <= 5 * fastest;
-    }
-
-    void NoteRead(std::chrono::steady_clock::duration took)
-    {
-        recent[recentCount++ % kRecentReads] = took;
-        fastest = std::min(fastest, took);
-        ++endedSinceStart;
+               (threads.empty() || slow) &&
+               (threads.size() < limits.freeWorkers || pace.Uncrowded());
     }
 
     static void Work(std::shared_ptr<Shared> s, std::size_t id);
@@ -159,7 +135,7 @@ void ReadAheadPool::Shared::Work(std::shared_ptr<Shared> s, std::size_t id)
         else
             ++s->fastReads;
         if (slow && bytes > 0)
-            s->NoteRead(took);
+            s->pace.Note(took);
         ++s->idle;
         s->held[i] = -1;
         bool drop = false;
@@ -248,7 +224,7 @@ void ReadAheadPool::startWorker()
         s.exited.push_back(0);
         ++s.idle;
         ++s.live;
-        s.endedSinceStart = 0;
+        s.pace.ThreadStarted();
     }
     const auto undo = [&s] {
         std::lock_guard lock(s.mutex);

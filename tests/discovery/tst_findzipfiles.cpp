@@ -51,6 +51,10 @@ public:
     int openNow = 0;
     int openMost = 0;
     int readAhead = 0; // folders read on another thread than the test's
+    // How long each read of a folder takes, given the reads in flight, itself included: a share.
+    std::function<std::chrono::microseconds(int inFlight)> roundTrip;
+    std::atomic<int> inFlight = 0;
+    std::atomic<int> mostInFlight = 0;
 
     static bool OnTestThread() { return std::this_thread::get_id() == testThread; }
 
@@ -85,6 +89,14 @@ public:
                 errno = error;
                 return -1;
             }
+        }
+        if (roundTrip) {
+            const int now = ++inFlight;
+            for (int most = mostInFlight;
+                 most < now && !mostInFlight.compare_exchange_weak(most, now);) {
+            }
+            std::this_thread::sleep_for(roundTrip(now));
+            --inFlight;
         }
         return DirectoryReader::ReadEntries(fd, buffer, size);
     }
@@ -365,6 +377,8 @@ private slots:
     void unprivileged();
     void noArchiveList();
     void folderHook();
+    void growsWhileReadsKeepTheirPace_data();
+    void growsWhileReadsKeepTheirPace();
 
 private:
     void FreshReader()
@@ -917,6 +931,43 @@ void TestFindZipFiles::folderHook()
     QCOMPARE(waits, 1);
     reader_->beforeOpen = nullptr;
     QCOMPARE(threads(), before);
+}
+
+void TestFindZipFiles::growsWhileReadsKeepTheirPace_data()
+{
+    QTest::addColumn<int>("microsecondsPerRead"); // each, with no other in flight
+    QTest::addColumn<bool>("queued");             // times as long with each other read in flight
+    QTest::addColumn<int>("leastMost");
+    QTest::addColumn<int>("mostMost");
+    // 16 threads start freely once reads are slow, and the walk reads too; the others started
+    // at once would take reads to 64 in flight.
+    QTest::newRow("a share that answers all at once") << 4000 << false << 24 << 65;
+    QTest::newRow("reads waiting for each other") << 1000 << true << 2 << 32;
+}
+
+// Past the threads that start freely, the scan's read-ahead adds threads only while the reads
+// keep their pace: where they queue for the processor, more threads only make each one slower.
+void TestFindZipFiles::growsWhileReadsKeepTheirPace()
+{
+    QFETCH(int, microsecondsPerRead);
+    QFETCH(bool, queued);
+    QFETCH(int, leastMost);
+    QFETCH(int, mostMost);
+    const Fixture fixture;
+    const QByteArray &root = fixture.root;
+    Paths tree;
+    for (int i = 0; i < 300; ++i)
+        tree << "d:" + QByteArray::number(1000 + i);
+    QVERIFY(MakeTree(root, tree));
+
+    discovery::SetReadAheadThreadsForTesting(64);
+    reader_->roundTrip = [&](int inFlight) {
+        return std::chrono::microseconds(microsecondsPerRead * (queued ? inFlight : 1));
+    };
+    QCOMPARE(RunScan(root).count, 0);
+    QCOMPARE(reader_->walked.size(), 301);
+    QVERIFY2(reader_->mostInFlight >= leastMost && reader_->mostInFlight <= mostMost,
+             qPrintable(QString::number(reader_->mostInFlight)));
 }
 
 QTEST_GUILESS_MAIN(TestFindZipFiles)
