@@ -108,8 +108,9 @@ DirectoryReader g_fileSystem;
 DirectoryReader *g_reader = &g_fileSystem;
 FolderHook g_folderHook;
 FolderHook g_waitHook;
-// How often the wait hook is called while the walk waits for a folder being read ahead.
-constexpr auto kWaitHookEvery = std::chrono::milliseconds(50);
+// How often the wait hook is called while the walk waits for a folder being read ahead: often
+// enough for the run to do its other work meanwhile.
+constexpr auto kWaitHookEvery = std::chrono::milliseconds(4);
 
 // File systems that show the kernel's objects rather than files: huge or endless link graphs,
 // no archives. The chosen folder may be one; the scan never enters one below it.
@@ -377,8 +378,8 @@ public:
             passed.clear();
             auto it = entries_.find(key);
             while (it != entries_.end() && it->second.state == State::Reading) {
-                // One folder on a slow share can take many round trips: the windows keep
-                // painting meanwhile, and a close need not wait for it.
+                // One folder on a slow share can take many round trips: the run goes on with
+                // its other work meanwhile, and a close need not wait for it.
                 if (done_.wait_for(lock, kWaitHookEvery) == std::cv_status::timeout && g_waitHook) {
                     lock.unlock();
                     stopped = !g_waitHook();

@@ -47,8 +47,9 @@ public:
     explicit ScopedFolderHook(FolderHook hook);
 };
 
-// Called every 50 ms or so while the scan waits for a folder that is being read ahead, which on
-// a slow share can take a while: it keeps the windows painted, and false ends the scan there.
+// Called every few milliseconds while the scan waits for a folder that is being read ahead, which
+// on a slow share can take a while: the run does its other work meanwhile and keeps the windows
+// painted, and false ends the scan there.
 class ScopedWaitHook : public ScopedHook
 {
 public:

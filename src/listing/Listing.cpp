@@ -243,7 +243,13 @@ bool ListFolder(const std::string &folder, platform::TreeNodes &nodes, RunView &
                 stopped = !fill->Fill(ArchiveList->Count(), false) || !view.KeepGoing();
                 return !stopped;
             });
-            discovery::ScopedWaitHook wait([&] { return !(stopped = !view.KeepWaiting()); });
+            // While the scan waits for a folder, the archives found so far go on being read
+            // and listed.
+            discovery::ScopedWaitHook wait([&] {
+                readAhead.Update();
+                stopped = !fill->Fill(ArchiveList->Count(), false) || !view.KeepWaiting();
+                return !stopped;
+            });
             FindZipFiles(folder);
         }
         view.ScanEnded();

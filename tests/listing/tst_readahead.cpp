@@ -8,12 +8,14 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
+#include <dirent.h>
 #include <map>
 #include <mutex>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 
+#include "DirectoryReader.h"
 #include "Listing.h"
 #include "Module1.h"
 #include "ReadAhead.h"
@@ -328,6 +330,96 @@ private slots:
         QVERIFY(events.find("value ") > max);
         QVERIFY(events.compare(max, 10, "max\nvalue ") == 0);
         QVERIFY(events.find("add  0 R6 ") != std::string::npos);
+    }
+
+    // While the scan waits for a folder being read ahead, as it does on a slow share, the
+    // archives read ahead so far are listed.
+    void listsWhileTheScanWaitsForAFolder()
+    {
+        QTemporaryDir dir;
+        for (const char *folder : {"one", "two"})
+            for (int i = 1; i <= 5; ++i)
+                QVERIFY(
+                    testsupport::WriteFile(dir.filePath(QString("%1/a%2.zip").arg(folder).arg(i)),
+                                           ArchiveOf({"x"}).Build()));
+        // The walk takes the folders in the order the file system gives them.
+        std::vector<std::string> order;
+        if (DIR *d = ::opendir(QFile::encodeName(dir.path()))) {
+            while (const dirent *e = ::readdir(d))
+                if (e->d_name[0] != '.')
+                    order.push_back(e->d_name);
+            ::closedir(d);
+        }
+        QCOMPARE(order.size(), std::size_t(2));
+        // Reading ahead, stuck in the second folder until the tree has archives, or for 10 s.
+        struct StuckReader : discovery::DirectoryReader {
+            const std::thread::id walk = std::this_thread::get_id();
+            std::string second;
+            std::mutex mutex;
+            std::condition_variable changed;
+            bool stuck = false, waiting = false, filled = false, releasedByFill = false;
+            int Open(int at, const char *name) override
+            {
+                if (name == second && std::this_thread::get_id() != walk) {
+                    std::unique_lock lock(mutex);
+                    stuck = true;
+                    changed.notify_all();
+                    releasedByFill =
+                        changed.wait_for(lock, std::chrono::seconds(10), [&] { return filled; });
+                }
+                return DirectoryReader::Open(at, name);
+            }
+        } reader;
+        reader.second = order[1];
+        struct View : listing::RunView {
+            StuckReader &reader;
+            explicit View(StuckReader &r) : reader(r) {}
+            void FillStarted() override
+            {
+                std::lock_guard lock(reader.mutex);
+                reader.filled = true;
+                reader.changed.notify_all();
+            }
+            // The walk goes on to the second folder only once a thread is stuck in it.
+            bool KeepGoing() override
+            {
+                if (Module1::ArchiveCount == 5) {
+                    std::unique_lock lock(reader.mutex);
+                    reader.changed.wait_for(lock, std::chrono::seconds(10),
+                                            [&] { return reader.stuck; });
+                }
+                return true;
+            }
+            bool KeepWaiting() override
+            {
+                std::lock_guard lock(reader.mutex);
+                reader.waiting = true;
+                reader.changed.notify_all();
+                return true;
+            }
+        } view(reader);
+        RecordingNodes nodes;
+        discovery::SetDirectoryReaderForTesting(&reader);
+        discovery::SetReadAheadThreadsForTesting(4);
+        // Archives are read only once the walk waits, so that none is listed before.
+        const ReadAheadCalls calls{
+            [&](const char *path) {
+                {
+                    std::unique_lock lock(reader.mutex);
+                    reader.changed.wait_for(lock, std::chrono::seconds(10),
+                                            [&] { return reader.waiting; });
+                }
+                return archive::OptionalReadAhead().readAhead(path);
+            },
+            [](const char *path) { archive::OptionalReadAhead().drop(path); }};
+        listing::SetReadAheadForTesting(&calls, {8, std::int64_t(1) << 20, 100, {}});
+        QVERIFY(listing::ListFolder(QFile::encodeName(dir.path()).toStdString(), nodes, view));
+        listing::SetReadAheadForTesting(nullptr);
+        discovery::SetReadAheadThreadsForTesting(-1);
+        discovery::SetDirectoryReaderForTesting(nullptr);
+        QVERIFY(reader.stuck);
+        QVERIFY(reader.releasedByFill);
+        QVERIFY(nodes.calls.find("add  0 R10 ") != std::string::npos);
     }
 
     // Reads overlap up to the limit and no further, hold no more archives and bytes than
