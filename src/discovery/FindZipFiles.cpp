@@ -576,8 +576,9 @@ private:
         }
     }
 
-    // Opens and enumerates name below parent, counting the requests made that go beyond the
-    // status of what was just opened; false where the walk is better left to try itself.
+    // Opens and enumerates name below parent, and counts its requests, all but the status of
+    // what it has just opened, which the share has at hand; false where the walk is better left
+    // to try itself.
     bool Read(const Handle &parent, const std::string &name, const FolderId &parentId,
               bool parentPseudo, const Key &key, char *buffer, FolderRead &read,
               std::size_t &requests)
