@@ -41,8 +41,9 @@ public:
     // Called after each archive and each folder scanned; false stops the run there (the
     // program is closing).
     virtual bool KeepGoing() { return true; }
-    // Called every 50 ms or so while the run waits for a folder or an archive being read ahead,
-    // which on a slow share can take a while; false stops the run there too.
+    // Called while the run waits for a folder being read ahead (every few milliseconds, between
+    // archives listed meanwhile) or for an archive (every 50 ms or so), which on a slow share can
+    // take a while; false stops the run there too.
     virtual bool KeepWaiting() { return true; }
     // The text of an archive's node, from its path.
     virtual std::string ArchiveText(std::string_view path) { return DisplayPath(path); }
