@@ -477,9 +477,9 @@ int64_t ReadAhead(const char *path)
     Held held;
     struct stat st;
     bool opened = false;
-    // Read into the thread's own storage, which stays mapped from file to file, and held in
-    // storage about the directory's size, so that held reads cost what they hold. A directory
-    // read beyond the tail is mostly read into storage of its size already: it is kept as read.
+    // A wide load leaves the directory in storage of its own size, which is held as it is:
+    // held reads cost what they hold, and no copy is made. Storage left over from a load that
+    // reused the thread's is copied to size.
     if (LoadFile(path, t.ahead, st, true, &opened)) {
         if (t.ahead.Capacity() - t.ahead.Size() <= t.ahead.Size() / 8)
             held.directory.swap(t.ahead);

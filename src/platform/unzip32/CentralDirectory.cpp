@@ -69,11 +69,11 @@ bool MemorySource::ReadAt(unsigned char *dst, size_t n, uint64_t off)
     return true;
 }
 
-unsigned char *Buffer::Reserve(size_t n)
+unsigned char *Buffer::Reserve(size_t n, bool exact)
 {
     if (n <= capacity_)
         return data_.get();
-    const size_t cap = std::max(n, kMinBuffer);
+    const size_t cap = exact ? n : std::max(n, kMinBuffer);
     data_.reset(); // the old contents are not needed; free before allocating
     capacity_ = 0;
     data_.reset(new (std::nothrow) unsigned char[cap]);
@@ -83,11 +83,11 @@ unsigned char *Buffer::Reserve(size_t n)
     return data_.get();
 }
 
-unsigned char *Buffer::Grow(size_t n)
+unsigned char *Buffer::Grow(size_t n, bool exact)
 {
     if (n <= capacity_)
         return data_.get();
-    const size_t cap = std::max(n, kMinBuffer);
+    const size_t cap = exact ? n : std::max(n, kMinBuffer);
     std::unique_ptr<unsigned char[]> data(new (std::nothrow) unsigned char[cap]);
     if (!data)
         return nullptr;
@@ -172,6 +172,7 @@ struct CentralDirectory::Scan {
     // first header; later candidates get that look first, so that a file full of fake end
     // records costs small reads, not one large read per record.
     bool bigReadDone = false;
+    bool exact = false; // the directory's storage is of its size
     int peeks = 0;
     unsigned char scratch[kZip64EndSize];
 
@@ -218,7 +219,7 @@ bool CentralDirectory::Load(ByteSource &src, Buffer &tailBuffer, bool wide)
 
 bool CentralDirectory::Search(ByteSource &src, Buffer &tailBuffer, bool wide)
 {
-    Scan scan{src, src.Size(), nullptr, 0, 0, false, 0, {}};
+    Scan scan{src, src.Size(), nullptr, 0, 0, false, wide, 0, {}};
     if (scan.fileSize < kEndSize)
         return false;
     uint64_t next = scan.fileSize - kEndSize; // highest position not yet tried
@@ -353,7 +354,7 @@ bool CentralDirectory::Take(Scan &scan, uint64_t start, uint64_t end, uint64_t s
         }
         scan.bigReadDone = true;
     }
-    unsigned char *data = buffer_.Reserve(have);
+    unsigned char *data = buffer_.Reserve(have, scan.exact);
     if (!data || !scan.Fetch(data, have, start))
         return false;
     size_t pos = 0;
@@ -391,7 +392,8 @@ bool CentralDirectory::Take(Scan &scan, uint64_t start, uint64_t end, uint64_t s
         const uint64_t limit = std::max(reach(stated), reach(walked + 1));
         const size_t grown = size_t(std::min<uint64_t>(
             extent, std::max<uint64_t>(need, std::min<uint64_t>(limit, 2 * uint64_t(have)))));
-        if (!(data = buffer_.Grow(grown)) || !scan.Fetch(data + have, grown - have, start + have))
+        if (!(data = buffer_.Grow(grown, scan.exact)) ||
+            !scan.Fetch(data + have, grown - have, start + have))
             return false;
         have = grown;
     }

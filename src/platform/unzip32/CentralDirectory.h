@@ -62,11 +62,12 @@ private:
 class Buffer
 {
 public:
-    // At least n bytes, holding whatever they held; nullptr when memory runs out.
-    unsigned char *Reserve(size_t n);
+    // At least n bytes, holding whatever they held; nullptr when memory runs out. exact: new
+    // storage is n bytes, not rounded up.
+    unsigned char *Reserve(size_t n, bool exact = false);
     // At least n bytes, keeping what they held; nullptr when memory runs out, the buffer
     // then unchanged.
-    unsigned char *Grow(size_t n);
+    unsigned char *Grow(size_t n, bool exact = false);
     // Exactly n bytes (none for 0), holding the first n bytes of from; nullptr when memory
     // runs out, the buffer then unchanged.
     unsigned char *Assign(const unsigned char *from, size_t n);
@@ -143,7 +144,8 @@ public:
     // Reads src's central directory; tail is scratch space for the end of the file. False
     // when src holds no readable archive. wide: the first read takes as much as an end
     // record's comment can reach, where a round trip costs more than the bytes (read-ahead on
-    // a share); most directories then come in one read.
+    // a share); most directories then come in one read. And the directory, which is held a
+    // while, goes into storage of its own size, not into storage rounded up for reuse.
     bool Load(ByteSource &src, Buffer &tail, bool wide = false);
 
     bool Loaded() const { return loaded_; }
