@@ -244,9 +244,46 @@ void TreeView::ShowFilled()
     for (NodeId p : toExpand_)
         expand(model_.IndexOf(p));
     toExpand_.clear();
-    if (toShow_ != 0)
-        scrollTo(model_.IndexOf(toShow_));
+    if (toShow_ != 0) {
+        // A listing's last node is the tree's bottom row. Looking a row up among all those laid
+        // out is a pass over them, as long as the layout itself on a big tree.
+        if (isBottomRow(toShow_))
+            scrollToBottomRow();
+        else
+            scrollTo(model_.IndexOf(toShow_));
+    }
     toShow_ = 0;
+}
+
+bool TreeView::isBottomRow(NodeId node) const
+{
+    const TreeStore &store = model_.Store();
+    const QModelIndex index = model_.IndexOf(node);
+    if (!index.isValid() || (model_.rowCount(index) > 0 && isExpanded(index)))
+        return false;
+    for (NodeId n = node; n != TreeStore::kRoot; n = store.Parent(n)) {
+        const QModelIndex parent = model_.IndexOf(store.Parent(n));
+        if (parent.isValid() && !isExpanded(parent))
+            return false;
+        if (int(store.Row(n)) != model_.rowCount(parent) - 1)
+            return false;
+    }
+    return true;
+}
+
+void TreeView::scrollToBottomRow()
+{
+    scrollToBottom();
+    // Across, as scrollTo places a row: its column from the left where it is wider than the
+    // view, else just far enough to show it whole.
+    const int position = header()->sectionPosition(0) - header()->offset();
+    const int width = header()->sectionSize(0);
+    const int viewWidth = viewport()->width();
+    QScrollBar *bar = horizontalScrollBar();
+    if (position < 0 || width > viewWidth)
+        bar->setValue(header()->sectionPosition(0));
+    else if (position + width > viewWidth)
+        bar->setValue(header()->sectionPosition(0) - viewWidth + width);
 }
 
 void TreeView::EndFill()

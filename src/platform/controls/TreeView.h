@@ -138,6 +138,11 @@ private:
     int levelOfChildren_ = 0;
 
     void checkNode(NodeId node) const;
+    // Whether node is the last row the view shows: the last child at every level, below
+    // expanded ancestors, with no children shown.
+    bool isBottomRow(NodeId node) const;
+    // Scrolls to the bottom row as scrollTo would, without looking it up.
+    void scrollToBottomRow();
     void fontChanged();
     void measureTo(std::size_t count);
     double estimate(std::string_view text);

@@ -331,6 +331,60 @@ private slots:
         }
     }
 
+    // A fill scrolls to its last row on its own, without looking the row up; where it lands
+    // is where scrollTo would have put it.
+    void aFillEndsOnItsLastRowAsScrollToWouldPlaceIt_data()
+    {
+        QTest::addColumn<bool>("perPixel");
+        QTest::addColumn<int>("lastEntries");
+        QTest::addColumn<int>("lastWidth");
+        for (bool perPixel : {false, true}) {
+            const char *mode = perPixel ? "per pixel" : "per item";
+            QTest::newRow(qPrintable(QStringLiteral("%1, wide last entry").arg(mode)))
+                << perPixel << 2 << 300;
+            QTest::newRow(qPrintable(QStringLiteral("%1, narrow last entry").arg(mode)))
+                << perPixel << 2 << 3;
+            QTest::newRow(qPrintable(QStringLiteral("%1, last archive empty").arg(mode)))
+                << perPixel << 0 << 0;
+        }
+    }
+    void aFillEndsOnItsLastRowAsScrollToWouldPlaceIt()
+    {
+        QFETCH(bool, perPixel);
+        QFETCH(int, lastEntries);
+        QFETCH(int, lastWidth);
+        TreeView tree;
+        tree.setVerticalScrollMode(perPixel ? QAbstractItemView::ScrollPerPixel
+                                            : QAbstractItemView::ScrollPerItem);
+        tree.resize(250, 151);
+        tree.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&tree));
+        tree.BeginFill();
+        for (int i = 1; i <= 30; ++i)
+            addArchive(tree, i, 2);
+        tree.Add("R15", TreeNodes::tvwChild, {}, std::string(200, 'W'));
+        tree.ShowFilled();
+        // Scrolled away from where the fill will end, both ways.
+        tree.verticalScrollBar()->setValue(0);
+        tree.horizontalScrollBar()->setValue(tree.horizontalScrollBar()->maximum() / 2);
+        const std::string key = "R31";
+        NodeId last = tree.Add({}, 0, key, "31.zip");
+        for (int j = 1; j <= lastEntries; ++j)
+            last = tree.Add(key, TreeNodes::tvwChild, {},
+                            j == lastEntries ? std::string(std::size_t(lastWidth), 'W') : "e");
+        tree.EnsureVisible(last);
+        tree.EndFill();
+        QCoreApplication::processEvents();
+        const int v = tree.verticalScrollBar()->value(), h = tree.horizontalScrollBar()->value();
+        QVERIFY(v > 0);
+        const QModelIndex index = tree.Model().IndexOf(last);
+        tree.scrollTo(index);
+        QCOMPARE(tree.verticalScrollBar()->value(), v);
+        QCOMPARE(tree.horizontalScrollBar()->value(), h);
+        const QRect row = tree.visualRect(index);
+        QVERIFY(row.top() >= 0 && row.bottom() < tree.viewport()->height());
+    }
+
     void styleAndBorderStyle_data()
     {
         QTest::addColumn<int>("style");
