@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "Prefault.h"
+
 namespace platform
 {
 
@@ -11,6 +13,9 @@ namespace
 constexpr std::size_t kChunkSize = std::size_t(1) << 24;
 constexpr std::size_t kMaxTextLength = (std::size_t(1) << 24) - 1;
 constexpr std::size_t kMaxChunks = std::size_t(1) << 16;
+// Text pages are asked for this far ahead of the writes: a chunk's pages are fresh, and a
+// window at a time costs less than a fault on each.
+constexpr std::size_t kTextAhead = std::size_t(1) << 20;
 
 // Capacity for one more element, grown geometrically, so that a later push_back cannot fail.
 template <class Vector> void roomForOne(Vector &v)
@@ -36,7 +41,7 @@ void TreeStore::Clear()
     lastParent_ = 0;
     lastChildren_ = nullptr;
     std::vector<std::unique_ptr<char[]>>().swap(chunks_);
-    chunkUsed_ = chunkSize_ = 0;
+    chunkUsed_ = chunkSize_ = chunkReady_ = 0;
     keys_.Clear();
     textBytes_ = 0;
     ++generation_;
@@ -88,6 +93,8 @@ TreeStore::PreparedAdd TreeStore::Prepare(NodeId parent, std::string_view key,
     if ((count_ >> kBlockBits) == blocks_.size()) {
         roomForOne(blocks_);
         add.block_ = std::make_unique_for_overwrite<Node[]>(std::size_t(1) << kBlockBits);
+        // A block is filled node after node: its pages are asked for at once.
+        PrefaultWritable(add.block_.get(), sizeof(Node) << kBlockBits);
     }
     if (!text.empty() && (chunks_.empty() || chunkUsed_ + text.size() > chunkSize_)) {
         // A text longer than a chunk gets a chunk of its own size. Pages of a chunk that are
@@ -114,6 +121,7 @@ NodeId TreeStore::Commit(PreparedAdd &&add) noexcept
         chunks_.push_back(std::move(add.chunk_));
         chunkSize_ = add.chunkSize_;
         chunkUsed_ = 0;
+        chunkReady_ = 0;
     }
     Children &siblings = *add.siblings_;
     if (!siblings.runs.empty() && siblings.runs.back().first + siblings.runs.back().count == id)
@@ -134,6 +142,12 @@ NodeId TreeStore::Commit(PreparedAdd &&add) noexcept
     if (!add.text_.empty()) {
         n.text = (std::uint64_t(chunks_.size() - 1) << 48) | (std::uint64_t(chunkUsed_) << 24) |
                  add.text_.size();
+        const std::size_t end = chunkUsed_ + add.text_.size();
+        if (end > chunkReady_) {
+            const std::size_t ready = std::min(chunkSize_, std::max(end, chunkReady_ + kTextAhead));
+            PrefaultWritable(chunks_.back().get() + chunkReady_, ready - chunkReady_);
+            chunkReady_ = ready;
+        }
         std::memcpy(chunks_.back().get() + chunkUsed_, add.text_.data(), add.text_.size());
         chunkUsed_ += add.text_.size();
         textBytes_ += add.text_.size();

@@ -131,6 +131,7 @@ private:
     mutable Children *lastChildren_ = nullptr;
     std::vector<std::unique_ptr<char[]>> chunks_;
     std::size_t chunkUsed_ = 0;
+    std::size_t chunkReady_ = 0; // bytes of the last chunk asked for ahead
     std::size_t chunkSize_ = 0;
     NodeKeys keys_;
     std::uint64_t generation_ = 0;

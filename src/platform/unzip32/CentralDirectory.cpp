@@ -6,6 +6,8 @@
 #include <new>
 #include <unistd.h>
 
+#include "Prefault.h"
+
 namespace unzip32
 {
 
@@ -32,6 +34,14 @@ constexpr int kMaxPeeks = 4096;
 // End records whose comment runs past the end of the file, tried after the others of the
 // same stretch of the tail.
 constexpr int kMaxLenient = 16;
+
+// New storage is filled whole right away: where it is large enough to be fresh pages, they are
+// asked for at once.
+void Prefault(unsigned char *data, size_t n)
+{
+    if (n >= kMinBuffer)
+        platform::PrefaultWritable(data, n);
+}
 
 bool FitsIn(uint64_t off, uint64_t n, uint64_t size)
 {
@@ -79,6 +89,7 @@ unsigned char *Buffer::Reserve(size_t n, bool exact)
     data_.reset(new (std::nothrow) unsigned char[cap]);
     if (!data_)
         return nullptr;
+    Prefault(data_.get(), cap);
     capacity_ = cap;
     return data_.get();
 }
@@ -91,6 +102,7 @@ unsigned char *Buffer::Grow(size_t n, bool exact)
     std::unique_ptr<unsigned char[]> data(new (std::nothrow) unsigned char[cap]);
     if (!data)
         return nullptr;
+    Prefault(data.get(), cap);
     if (capacity_ > 0)
         std::memcpy(data.get(), data_.get(), capacity_);
     data_ = std::move(data);
@@ -103,6 +115,7 @@ unsigned char *Buffer::Assign(const unsigned char *from, size_t n)
     std::unique_ptr<unsigned char[]> data(new (std::nothrow) unsigned char[n ? n : 1]);
     if (!data)
         return nullptr;
+    Prefault(data.get(), n);
     if (n > 0)
         std::memcpy(data.get(), from, n);
     data_ = std::move(data);
