@@ -276,14 +276,13 @@ void TreeView::scrollToBottomRow()
     scrollToBottom();
     // Across, as scrollTo places a row: its column from the left where it is wider than the
     // view, else just far enough to show it whole.
-    const int position = header()->sectionPosition(0) - header()->offset();
+    const int left = header()->sectionPosition(0);
     const int width = header()->sectionSize(0);
     const int viewWidth = viewport()->width();
-    QScrollBar *bar = horizontalScrollBar();
-    if (position < 0 || width > viewWidth)
-        bar->setValue(header()->sectionPosition(0));
-    else if (position + width > viewWidth)
-        bar->setValue(header()->sectionPosition(0) - viewWidth + width);
+    if (left < header()->offset() || width > viewWidth)
+        horizontalScrollBar()->setValue(left);
+    else if (left - header()->offset() + width > viewWidth)
+        horizontalScrollBar()->setValue(left - viewWidth + width);
 }
 
 void TreeView::EndFill()

@@ -35,12 +35,14 @@ constexpr int kMaxPeeks = 4096;
 // same stretch of the tail.
 constexpr int kMaxLenient = 16;
 
-// New storage is filled whole right away: where it is large enough to be fresh pages, they are
-// asked for at once.
-void Prefault(unsigned char *data, size_t n)
+// Storage of n bytes (at least one), or none when memory runs out. It is filled whole right
+// away: where it is large enough to be fresh pages, they are asked for at once.
+std::unique_ptr<unsigned char[]> NewStorage(size_t n)
 {
-    if (n >= kMinBuffer)
-        platform::PrefaultWritable(data, n);
+    std::unique_ptr<unsigned char[]> data(new (std::nothrow) unsigned char[n ? n : 1]);
+    if (data && n >= kMinBuffer)
+        platform::PrefaultWritable(data.get(), n);
+    return data;
 }
 
 bool FitsIn(uint64_t off, uint64_t n, uint64_t size)
@@ -86,10 +88,9 @@ unsigned char *Buffer::Reserve(size_t n, bool exact)
     const size_t cap = exact ? n : std::max(n, kMinBuffer);
     data_.reset(); // the old contents are not needed; free before allocating
     capacity_ = 0;
-    data_.reset(new (std::nothrow) unsigned char[cap]);
+    data_ = NewStorage(cap);
     if (!data_)
         return nullptr;
-    Prefault(data_.get(), cap);
     capacity_ = cap;
     return data_.get();
 }
@@ -99,10 +100,9 @@ unsigned char *Buffer::Grow(size_t n, bool exact)
     if (n <= capacity_)
         return data_.get();
     const size_t cap = exact ? n : std::max(n, kMinBuffer);
-    std::unique_ptr<unsigned char[]> data(new (std::nothrow) unsigned char[cap]);
+    std::unique_ptr<unsigned char[]> data = NewStorage(cap);
     if (!data)
         return nullptr;
-    Prefault(data.get(), cap);
     if (capacity_ > 0)
         std::memcpy(data.get(), data_.get(), capacity_);
     data_ = std::move(data);
@@ -112,10 +112,9 @@ unsigned char *Buffer::Grow(size_t n, bool exact)
 
 unsigned char *Buffer::Assign(const unsigned char *from, size_t n)
 {
-    std::unique_ptr<unsigned char[]> data(new (std::nothrow) unsigned char[n ? n : 1]);
+    std::unique_ptr<unsigned char[]> data = NewStorage(n);
     if (!data)
         return nullptr;
-    Prefault(data.get(), n);
     if (n > 0)
         std::memcpy(data.get(), from, n);
     data_ = std::move(data);
